@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Prepares a fresh Debian 12 machine to build and test orvo_Action:
+# the mingw cross compiler, Wine (32-bit), the installer and cabinet tools,
+# and a static Xerces-C++ for i686 mingw built from Debian's source package.
+# Safe to run again: installed packages and a finished Xerces build are kept.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+deps=${ORVO_DEPS:-$top/.deps}
+say() { printf '[bootstrap] %s\n' "$*"; }
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  build-essential cmake ninja-build pkg-config dpkg-dev
+  g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
+  wine wine32:i386
+  msitools wixl gcab cabextract
+  nginx-light
+  clang libclang-rt-14-dev zlib1g-dev
+  xvfb
+)
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  say "adding the i386 architecture"
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  need_update=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+  say "all packages present"
+fi
+
+# Xerces-C++ 3.2, static, for i686 mingw.
+xerces_prefix=$deps/xerces-i686
+if [ -f "$xerces_prefix/lib/libxerces-c.a" ]; then
+  say "xerces-c already built in $xerces_prefix"
+else
+  say "fetching Debian's xerces-c source package (private apt state in $deps/apt)"
+  apt_dir=$deps/apt
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/parts" "$apt_dir/cache/archives/partial" "$deps/src"
+  cat > "$apt_dir/sources.list" <<SRC
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+SRC
+  apt_opts=(-o Dir::Etc::SourceList="$apt_dir/sources.list"
+            -o Dir::Etc::SourceParts="$apt_dir/parts"
+            -o Dir::State::Lists="$apt_dir/lists"
+            -o Dir::Cache="$apt_dir/cache"
+            -o APT::Sandbox::User=root)
+  apt-get "${apt_opts[@]}" update -q
+  rm -rf "$deps/src"/xerces-c*
+  (cd "$deps/src" && apt-get "${apt_opts[@]}" source -q xerces-c)
+  srcdir=$(find "$deps/src" -maxdepth 1 -type d -name 'xerces-c-*' | head -n1)
+  [ -n "$srcdir" ] || { say "xerces-c source not found"; exit 1; }
+  say "building xerces-c from $srcdir"
+  cmake -S "$srcdir" -B "$deps/build/xerces" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$xerces_prefix" \
+    -DBUILD_SHARED_LIBS=OFF \
+    -Dtranscoder=windows -Dnetwork-accessor=winsock \
+    -Dmessage-loader=inmemory -Dxmlch-type=wchar_t \
+    -Dthreads=ON
+  cmake --build "$deps/build/xerces" --target xerces-c
+  cmake --install "$deps/build/xerces" --component Unspecified >/dev/null 2>&1 || cmake --install "$deps/build/xerces"
+  [ -f "$xerces_prefix/lib/libxerces-c.a" ] || { say "xerces-c build did not produce libxerces-c.a"; exit 1; }
+  say "xerces-c installed in $xerces_prefix"
+fi
+say "done"
