@@ -45,7 +45,8 @@ fi
 
 # Xerces-C++ 3.2, static, for i686 mingw.
 xerces_prefix=$deps/xerces-i686
-if [ -f "$xerces_prefix/lib/libxerces-c.a" ]; then
+xerces_stamp=$xerces_prefix/.built-with-$(sha1sum "$top/cmake/mingw-i686.cmake" | cut -c1-12)
+if [ -f "$xerces_prefix/lib/libxerces-c.a" ] && [ -f "$xerces_stamp" ]; then
   say "xerces-c already built in $xerces_prefix"
 else
   say "fetching Debian's xerces-c source package (private apt state in $deps/apt)"
@@ -60,7 +61,7 @@ SRC
             -o Dir::Cache="$apt_dir/cache"
             -o APT::Sandbox::User=root)
   apt-get "${apt_opts[@]}" update -q
-  rm -rf "$deps/src"/xerces-c*
+  rm -rf "$deps/src"/xerces-c* "$deps/build/xerces" "$xerces_prefix"
   (cd "$deps/src" && apt-get "${apt_opts[@]}" source -q xerces-c)
   srcdir=$(find "$deps/src" -maxdepth 1 -type d -name 'xerces-c-*' | head -n1)
   [ -n "$srcdir" ] || { say "xerces-c source not found"; exit 1; }
@@ -74,8 +75,11 @@ SRC
     -Dmessage-loader=inmemory -Dxmlch-type=wchar_t \
     -Dthreads=ON
   cmake --build "$deps/build/xerces" --target xerces-c
-  cmake --install "$deps/build/xerces" --component Unspecified >/dev/null 2>&1 || cmake --install "$deps/build/xerces"
+  for component in development runtime; do
+    cmake --install "$deps/build/xerces/src" --component "$component" >/dev/null
+  done
   [ -f "$xerces_prefix/lib/libxerces-c.a" ] || { say "xerces-c build did not produce libxerces-c.a"; exit 1; }
+  touch "$xerces_stamp"
   say "xerces-c installed in $xerces_prefix"
 fi
 say "done"
