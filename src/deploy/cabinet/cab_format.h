@@ -68,10 +68,12 @@ inline uint32_t Checksum(const uint8_t* p, size_t n, uint32_t seed) {
   return sum ^ tail;
 }
 
-// Checksum of one CFDATA block: over the reserve area and the compressed
-// bytes first, then the cbData/cbUncomp words (bytes 4..7 of the header).
-inline uint32_t DataBlockChecksum(const uint8_t* header8, const uint8_t* reserveAndData, size_t n) {
-  uint32_t sum = Checksum(reserveAndData, n, 0);
+// Checksum of one CFDATA block: over the compressed bytes first, then the
+// cbData/cbUncomp words (bytes 4..7 of the header). The per-block reserve
+// area is not covered: cabextract and gcab both reject blocks whose sum
+// includes it.
+inline uint32_t DataBlockChecksum(const uint8_t* header8, const uint8_t* data, size_t n) {
+  uint32_t sum = Checksum(data, n, 0);
   return Checksum(header8 + 4, 4, sum);
 }
 
