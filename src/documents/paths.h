@@ -6,6 +6,8 @@
 
 #include "documents/text_lists.h"
 
+typedef struct _ACL ACL;
+
 namespace orvo {
 
 // --- path text, no file-system access ---
@@ -56,5 +58,8 @@ bool MovePath(const std::wstring& source, const std::wstring& target);
 // Adds an inheritable full-control entry for Authenticated Users to the
 // path's access list. A Windows error code, 0 on success (3 for a missing path).
 unsigned long GrantAuthenticatedUsers(const std::wstring& path);
+// The list GrantAuthenticatedUsers writes: the old one (may be null) with
+// the entry merged in; *newAcl is freed with LocalFree. A Windows error code.
+unsigned long MergeAuthenticatedUsersEntry(ACL* oldAcl, ACL** newAcl);
 
 }  // namespace orvo
