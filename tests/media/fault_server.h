@@ -1,0 +1,60 @@
+// A scripted HTTP server on 127.0.0.1 for the failure cases a real server
+// does not produce on demand. One request per connection; the first segment
+// of the path picks the behaviour:
+//   /ok/...         200 with Body(path)
+//   /forbid4/...    403 for the first four requests of the path, then 200
+//   /forbid/...     403 always
+//   /short/...      Content-Length 10000, 100 bytes, then a closed connection
+//   /reset/...      connection reset before any answer
+//   /resetbody/...  headers and 100 bytes of 10000, then a reset
+//   /stall/...      no answer at all
+//   /stallbody/...  headers and 100 bytes of 10000, then nothing
+//   anything else   404
+// A connection whose first byte is not text (a TLS hello) is recorded raw.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvo::test {
+
+class FaultServer {
+ public:
+  FaultServer();
+  ~FaultServer();
+  FaultServer(const FaultServer&) = delete;
+  FaultServer& operator=(const FaultServer&) = delete;
+
+  int port() const { return port_; }
+  std::wstring Url(const std::string& path) const;
+  static std::string Body(const std::string& path);
+
+  int Requests(const std::string& path);
+  std::vector<std::string> Paths();
+  std::vector<std::string> RawStarts();
+
+  static constexpr size_t kAnnounced = 10000;
+  static constexpr size_t kSent = 100;
+
+ private:
+  void AcceptLoop();
+  void Serve(uintptr_t socket);
+  bool WaitForStop(int milliseconds);
+
+  uintptr_t listener_ = ~uintptr_t(0);
+  int port_ = 0;
+  bool stopping_ = false;
+  std::mutex mutex_;
+  std::condition_variable stopped_;
+  std::map<std::string, int> counts_;
+  std::vector<std::string> paths_;
+  std::vector<std::string> rawStarts_;
+  std::vector<std::thread> connections_;
+  std::thread acceptor_;
+};
+
+}  // namespace orvo::test

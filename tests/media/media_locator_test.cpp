@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include "action/installer_session.h"
+#include "fault_server.h"
+#include "media/http_session.h"
+#include "media/media_locator.h"
+#include "media_support.h"
+#include "support/test_files.h"
+
+using namespace orvo;
+using namespace orvo::test;
+
+namespace {
+
+// Each test has a temporary folder, so a temporary media folder, of its own.
+class MediaLocatorTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    HttpSession::SetTimeout(2000);
+    RemoveIntranetSetting();
+    server_ = new FaultServer;
+  }
+  static void TearDownTestSuite() { delete server_; }
+  void SetUp() override {
+    root_ = ScratchFolder(L"root");
+    log_ = temp_.path() + L"locator.log";
+    locator_.SetLogPath(log_);
+  }
+  void TearDown() override { RemoveTree(root_); }
+
+  std::vector<std::wstring> Log() { return LogLines(log_); }
+  int Locate(std::wstring& name, const std::wstring& extraUrl = L"", bool download = true) {
+    return locator_.Locate(name, download, L"", extraUrl);
+  }
+  std::wstring TempMedia() { return temp_.TempMedia(); }
+
+  static FaultServer* server_;
+  ScopedTempFolder temp_;
+  std::wstring root_;
+  std::wstring log_;
+  MediaLocator locator_;
+};
+FaultServer* MediaLocatorTest::server_ = nullptr;
+
+TEST_F(MediaLocatorTest, LocalPlacesAreSearchedInOrderAndSetUpCountsOnce) {
+  std::wstring intranet = ScratchFolder(L"intranet");
+  std::wstring extra = ScratchFolder(L"extra");
+  ScopedIntranetSetting setting(intranet);
+  std::wstring late = root_ + L"late\\";
+  locator_.SetUp(late, L"");
+  locator_.SetUp(root_, L"http://127.0.0.1:1/");
+  EXPECT_EQ(late, locator_.mediaRoot());
+  EXPECT_TRUE(locator_.remoteFolders().empty());
+  EXPECT_EQ(std::vector<std::wstring>{CombinePath(TempFolder(), L"KeltraTempMedia")}, locator_.localFolders());
+
+  // A media root created after set-up is never searched.
+  CreateDirectoryW(late.c_str(), nullptr);
+  WriteFileBytes(late + L"a.cab", "late");
+  WriteFileBytes(intranet + L"a.cab", "intranet");
+  WriteFileBytes(extra + L"a.cab", "extra");
+  std::wstring name = L"a.cab";
+  EXPECT_EQ(1, locator_.Locate(name, false, extra, L""));
+  EXPECT_EQ(extra + L"a.cab", name);
+  name = L"b.cab";
+  WriteFileBytes(intranet + L"b.cab", "intranet");
+  EXPECT_EQ(1, locator_.Locate(name, false, extra, L""));
+  EXPECT_EQ(intranet + L"b.cab", name);
+  std::vector<std::wstring> expected = {L"    => Searched " + TempMedia() + L"a.cab", L"  => Found " + extra + L"a.cab",
+                                        L"    => Searched " + TempMedia() + L"b.cab",
+                                        L"    => Searched " + extra + L"b.cab", L"  => Found " + intranet + L"b.cab"};
+  EXPECT_EQ(expected, Log());
+
+  // A name that exists as given is left alone.
+  name = intranet + L"b.cab";
+  EXPECT_EQ(1, locator_.Locate(name, false, L"", L""));
+  EXPECT_EQ(intranet + L"b.cab", name);
+  RemoveTree(intranet);
+  RemoveTree(extra);
+}
+
+TEST_F(MediaLocatorTest, MediaRootWinsOverTheIntranetFolder) {
+  std::wstring intranet = ScratchFolder(L"intranet");
+  ScopedIntranetSetting setting(intranet);
+  WriteFileBytes(root_ + L"a.cab", "root");
+  WriteFileBytes(intranet + L"a.cab", "intranet");
+  std::wstring name = L"a.cab";
+  EXPECT_EQ(2, Locate(name));  // not set up yet
+  locator_.SetUp(root_, L"");
+  EXPECT_EQ(1, Locate(name));
+  EXPECT_EQ(root_ + L"a.cab", name);
+  RemoveTree(intranet);
+}
+
+TEST_F(MediaLocatorTest, IntranetSettingMustBeAStringNamingAnExistingPath) {
+  std::wstring folder = ScratchFolder(L"intranet");
+  std::wstring path;
+  EXPECT_FALSE(MediaLocator::IntranetFolder(path));
+  {
+    ScopedIntranetSetting setting(folder);
+    EXPECT_TRUE(MediaLocator::IntranetFolder(path));
+    EXPECT_EQ(folder, path);
+  }
+  {
+    ScopedIntranetSetting setting(folder, REG_EXPAND_SZ);
+    EXPECT_FALSE(MediaLocator::IntranetFolder(path));
+  }
+  RemoveTree(folder);
+  ScopedIntranetSetting setting(folder);
+  EXPECT_FALSE(MediaLocator::IntranetFolder(path));
+}
+
+TEST_F(MediaLocatorTest, DownloadsThroughABaseUrlAndFindsTheFileLocallyLater) {
+  ASSERT_NE(0, NginxPort()) << "nginx is not running (the media_nginx fixture starts it)";
+  locator_.SetUp(root_, NginxUrl(L"/media/"));
+  std::wstring name = L"sub\\b.cab";
+  EXPECT_EQ(17, Locate(name));
+  EXPECT_EQ(TempMedia() + L"sub\\b.cab", name);
+  EXPECT_EQ(ReadFileBytes(NginxFile(L"media\\sub\\b.cab")), ReadFileBytes(name));
+  EXPECT_EQ(1, CountContaining(Log(), L"  => Found " + NginxUrl(L"/media/sub/b.cab")));
+  EXPECT_EQ(0, NginxRequests().back().find("/media/sub/b.cab 200"));
+  // Already in the temporary media folder: found there, not downloaded.
+  name = L"sub\\b.cab";
+  EXPECT_EQ(1, Locate(name));
+  EXPECT_EQ(TempMedia() + L"sub\\b.cab", name);
+
+  name = L"big.cab";
+  EXPECT_EQ(17, Locate(name));
+  EXPECT_TRUE(ReadFileBytes(NginxFile(L"media\\big.cab")) == ReadFileBytes(name));
+  EXPECT_EQ(std::vector<std::wstring>({L"big.cab", L"sub"}), FolderEntries(TempMedia()));
+
+  // Without permission, or with no server to ask, nothing is fetched.
+  name = L"a.cab";
+  EXPECT_EQ(2, Locate(name, L"", false));
+  EXPECT_EQ(L"a.cab", name);
+}
+
+TEST_F(MediaLocatorTest, OnlyLowerCaseHttpNamesAreUrls) {
+  locator_.SetUp(root_, server_->Url("/missing/"));
+  std::wstring upper = L"HTTP://127.0.0.1:" + std::to_wstring(server_->port()) + L"/ok/upper.cab";
+  std::wstring name = upper;
+  EXPECT_EQ(2, Locate(name));
+  EXPECT_EQ(0, server_->Requests("/ok/upper.cab"));
+  EXPECT_EQ(1, CountContaining(Log(), L"   !=> Cannot download " + upper));
+
+  name = server_->Url("/ok/lower.cab");
+  EXPECT_EQ(17, Locate(name));
+  EXPECT_EQ(TempMedia() + L"lower.cab", name);
+  EXPECT_EQ(FaultServer::Body("/ok/lower.cab"), ReadFileBytes(name));
+}
+
+TEST_F(MediaLocatorTest, BaseUrlsAreTriedInOrderAndFailuresAreRemembered) {
+  locator_.SetUp(root_, server_->Url("/missing/"));
+  std::wstring name = L"first.cab";
+  EXPECT_EQ(17, Locate(name, server_->Url("/forbid4/")));
+  EXPECT_EQ(FaultServer::Body("/forbid4/first.cab"), ReadFileBytes(name));
+  std::vector<std::string> paths = server_->Paths();
+  ASSERT_GE(paths.size(), 7u);
+  EXPECT_EQ("/missing/first.cab", paths[paths.size() - 7]);
+
+  std::wstring other = L"second.cab";
+  EXPECT_EQ(2, Locate(other, L""));
+  EXPECT_EQ(2, Locate(other, L""));
+  EXPECT_EQ(1, server_->Requests("/missing/second.cab"));
+
+  std::wstring host = L"http://orvo-absent-" + std::to_wstring(GetCurrentProcessId()) + L".invalid/";
+  for (const wchar_t* n : {L"x.cab", L"y.cab"}) {
+    name = n;
+    EXPECT_EQ(2, Locate(name, host));
+  }
+  EXPECT_EQ(1, CountContaining(Log(), L"   !=> Could not resolve orvo-absent-"));
+
+  size_t asked = server_->Paths().size();
+  name = L"..\\escape.cab";
+  EXPECT_EQ(2, Locate(name, server_->Url("/ok/")));
+  EXPECT_EQ(asked, server_->Paths().size());
+}
+
+TEST_F(MediaLocatorTest, BrokenTransfersLeaveNothingBehind) {
+  locator_.SetUp(root_, L"");
+  for (const char* base : {"/forbid/", "/short/", "/resetbody/", "/stallbody/"}) {
+    std::wstring name = L"a.cab";
+    EXPECT_EQ(2, Locate(name, server_->Url(base))) << base;
+    EXPECT_TRUE(FolderEntries(TempMedia()).empty()) << base;
+    name = L"a.cab";
+    EXPECT_EQ(2, locator_.Locate(name, false, L"", L"")) << base;
+  }
+  auto log = Log();
+  EXPECT_EQ(1, CountContaining(log, L"   !=> 403 when attempt to access /forbid/a.cab"));
+  EXPECT_EQ(1, CountContaining(log, L"   !=> Download of " + server_->Url("/short/a.cab") + L" stopped after 100 of 10000 bytes"));
+  EXPECT_EQ(3, CountContaining(log, L"stopped after"));
+}
+
+TEST_F(MediaLocatorTest, FileThatCannotBeCreatedGives64) {
+  locator_.SetUp(root_, server_->Url("/ok/"));
+  WriteFileBytes(CombinePath(TempFolder(), L"KeltraTempMedia"), "a file where the folder should be");
+  std::wstring name = L"c.cab";
+  EXPECT_EQ(64, Locate(name));
+  EXPECT_EQ(TempMedia() + L"c.cab", name);
+}
+
+}  // namespace
