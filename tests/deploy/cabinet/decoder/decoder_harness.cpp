@@ -231,8 +231,9 @@ FolderData CompressFolder(const std::vector<TestFile>& files, const CabOptions& 
 }
 
 std::vector<Bytes> BuildSet(const std::vector<TestFile>& files, const CabOptions& o,
-                            const std::vector<std::string>& names, const std::vector<Cut>& cuts) {
-  FolderData folder = CompressFolder(files, o);
+                            const std::vector<std::string>& names, const std::vector<Cut>& cuts,
+                            const FolderData* blocks) {
+  FolderData folder = blocks ? *blocks : CompressFolder(files, o);
   size_t count = cuts.size() + 1;
   std::vector<std::vector<Piece>> pieces(count);
   // home[b]: the cabinet in which block b is complete.
@@ -380,6 +381,31 @@ Layout LayoutOf(const Bytes& cab) {
   l.filesOffset = ReadLe32(cab.data() + 16);
   l.firstBlock = ReadLe32(cab.data() + at);
   return l;
+}
+
+FolderData FolderOf(const Bytes& cab, unsigned index, std::vector<TestFile>* files, uint16_t* type) {
+  FolderData out;
+  Layout l = LayoutOf(cab);
+  const uint8_t* folder = cab.data() + l.foldersOffset + 8 * index;
+  *type = ReadLe16(folder + 6);
+  size_t at = ReadLe32(folder);
+  for (unsigned b = ReadLe16(folder + 4); b > 0; --b) {
+    uint16_t n = ReadLe16(cab.data() + at + 4);
+    FolderData::Block block;
+    block.uncompressed = ReadLe16(cab.data() + at + 6);
+    block.data.assign(cab.begin() + long(at + 8), cab.begin() + long(at + 8 + n));
+    out.blocks.push_back(std::move(block));
+    at += 8 + n;
+  }
+  // The files' bytes are not known here; sizes and names are what counts.
+  size_t entry = l.filesOffset;
+  for (unsigned k = ReadLe16(cab.data() + 28); k > 0; --k) {
+    const uint8_t* p = cab.data() + entry;
+    std::string name(reinterpret_cast<const char*>(p + 16));
+    if (ReadLe16(p + 8) == index) files->push_back({name, Bytes(ReadLe32(p))});
+    entry += 16 + name.size() + 1;
+  }
+  return out;
 }
 
 std::string ReadFileBytes(const std::string& path, Bytes* out) {

@@ -117,8 +117,11 @@ struct Cut {
 
 // Cabinets named names[0..] holding one folder, cut as given (no cuts: one
 // cabinet). Files that cross a cut get the continued folder indices.
+// With `blocks`, the folder's data blocks are taken as they are (the files
+// must add up to their uncompressed bytes) and options.method names them.
 std::vector<Bytes> BuildSet(const std::vector<TestFile>& files, const CabOptions& options,
-                            const std::vector<std::string>& names, const std::vector<Cut>& cuts = {});
+                            const std::vector<std::string>& names, const std::vector<Cut>& cuts = {},
+                            const FolderData* blocks = nullptr);
 inline Bytes BuildCabinet(const std::vector<TestFile>& files, const CabOptions& options = {}) {
   return BuildSet(files, options, {"test.cab"})[0];
 }
@@ -134,6 +137,10 @@ struct Layout {
   size_t firstBlock;     // first CFDATA
 };
 Layout LayoutOf(const Bytes& cab);
+
+// The files and data blocks of folder `index` of a cabinet (one cabinet,
+// no reserve areas), with its compression type word.
+FolderData FolderOf(const Bytes& cab, unsigned index, std::vector<TestFile>* files, uint16_t* type);
 
 std::string ReadFileBytes(const std::string& path, Bytes* out);  // "" or an error text
 
