@@ -13,8 +13,10 @@ std::vector<std::wstring>& FailedList() {
   return list;
 }
 
+// A server that accepts and then says nothing would otherwise hold the
+// installation indefinitely; one that keeps sending is never cut off.
 DWORD& Timeout() {
-  static DWORD milliseconds = 0;
+  static DWORD milliseconds = 60000;
   return milliseconds;
 }
 

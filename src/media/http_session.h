@@ -51,8 +51,8 @@ class HttpSession {
   // Hosts that did not resolve and URLs that failed, for the whole process.
   static const std::vector<std::wstring>& FailedServers();
   static bool IsFailedServer(const std::wstring& entry);
-  // Connect, send and receive time-out of every later request; 0 keeps
-  // WinINet's own.
+  // Connect, send and receive time-out (each wait, not the whole transfer)
+  // of every later request, 60 seconds unless changed; 0 keeps WinINet's own.
   static void SetTimeout(DWORD milliseconds);
 
   static constexpr int kRetries = 7;

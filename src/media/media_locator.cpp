@@ -7,6 +7,7 @@
 #include "action/install_log.h"
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
+#include "documents/paths.h"
 #include "media/http_session.h"
 
 namespace orvo {
@@ -15,24 +16,8 @@ namespace {
 const wchar_t kIntranetKey[] = L"Software\\Keltra\\Orvo\\IntranetFolder";
 constexpr DWORD kBlockSize = 4096;
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 void AddOnce(std::vector<std::wstring>& list, const std::wstring& entry) {
   if (std::find(list.begin(), list.end(), entry) == list.end()) list.push_back(entry);
-}
-
-// The folder and all its missing parents.
-void CreateFolders(std::wstring folder) {
-  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  if (folder.empty() || Exists(folder)) return;
-  size_t slash = folder.find_last_of(L'\\');
-  if (slash != std::wstring::npos && slash > 0) CreateFolders(folder.substr(0, slash));
-  CreateDirectoryW(folder.c_str(), nullptr);
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-  size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
 bool IsUrlName(const std::wstring& name) { return name.compare(0, 5, L"http:") == 0; }
@@ -72,7 +57,7 @@ void MediaLocator::SetUp(const std::wstring& mediaRoot, const std::wstring& url)
   if (setUpDone_) return;
   mediaRoot_ = mediaRoot;
   tempMedia_ = CombinePath(TempFolder(), L"KeltraTempMedia");
-  if (!mediaRoot.empty() && Exists(mediaRoot)) AddOnce(localFolders_, mediaRoot);
+  if (!mediaRoot.empty() && PathExists(mediaRoot)) AddOnce(localFolders_, mediaRoot);
   AddOnce(localFolders_, tempMedia_);
   if (!url.empty()) AddOnce(remoteFolders_, url);
   std::wstring intranet;
@@ -95,19 +80,20 @@ bool MediaLocator::IntranetFolder(std::wstring& path) {
       type != REG_SZ)
     return false;
   buffer.resize(std::min(buffer.find(L'\0'), buffer.size()));
-  if (buffer.empty() || !Exists(buffer)) return false;
+  if (buffer.empty() || !PathExists(buffer)) return false;
   path = buffer;
   return true;
 }
 
 void MediaLocator::SetLogPath(const std::wstring& name) {
-  logPath_ = name.empty() ? std::wstring() : InstallLog::ResolveLogPath(name);
+  if (name.empty()) logPath_.clear();
+  else logPath_ = IsAbsolutePath(name) ? name : CombinePath(TempFolder(), name);
 }
 
 int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder,
                          const std::wstring& extraUrl) {
   if (!setUpDone_ || name.empty()) return kNotFound;
-  if (Exists(name)) return kFound;
+  if (PathExists(name)) return kFound;
 
   std::vector<std::wstring> local = localFolders_;
   if (!extraFolder.empty()) AddOnce(local, extraFolder);
@@ -117,7 +103,7 @@ int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstr
 
   for (const auto& folder : local) {
     std::wstring candidate = CombinePath(folder, name);
-    if (Exists(candidate)) {
+    if (PathExists(candidate)) {
       name = candidate;
       InstallLog::WriteTo(logPath_, L"  => Found %s", candidate);
       return kFound;
@@ -169,21 +155,20 @@ bool MediaLocator::FindRemote(HttpSession& session, const std::wstring& name, co
 // target's name only when it is complete, so a broken transfer never
 // leaves a short file that a later lookup would take as the real one.
 int MediaLocator::Download(const std::wstring& url, const std::wstring& target) {
-  if (Exists(target)) return kInTempMedia;
-  CreateFolders(FolderOf(target));
+  if (PathExists(target)) return kInTempMedia;
+  EnsureFolder(ParentFolder(target));
   HttpSession session(logPath_);
   if (!session.Open(url)) return kNotFound;
 
-  wchar_t tempName[MAX_PATH] = {0};
-  if (tempMedia_.size() >= MAX_PATH - 14 || !GetTempFileNameW(tempMedia_.c_str(), L"orv", 0, tempName)) {
+  const std::wstring partial = TempFileName(tempMedia_);
+  if (partial.empty()) {
     InstallLog::WriteTo(logPath_, L"   !=> Could not create a file in %s", tempMedia_);
     return kCannotCreate;
   }
-  const std::wstring partial = tempName;
   unique_hfile file(
       CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    DeleteFileW(partial.c_str());
+    DeletePath(partial, true, false);
     InstallLog::WriteTo(logPath_, L"   !=> Could not create %s", partial);
     return kCannotCreate;
   }
@@ -211,12 +196,12 @@ int MediaLocator::Download(const std::wstring& url, const std::wstring& target) 
   session.Close();
 
   if (writeFailed) {
-    DeleteFileW(partial.c_str());
+    DeletePath(partial, true, false);
     InstallLog::WriteTo(logPath_, L"   !=> Could not write %s", target);
     return kCannotCreate;
   }
   if (readFailed || (expected >= 0 && received != expected)) {
-    DeleteFileW(partial.c_str());
+    DeletePath(partial, true, false);
     if (expected >= 0) {
       InstallLog::WriteTo(logPath_, L"   !=> Download of %s stopped after %d of %d bytes", url, received, expected);
     } else {
@@ -224,8 +209,11 @@ int MediaLocator::Download(const std::wstring& url, const std::wstring& target) 
     }
     return kNotFound;
   }
-  if (!MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    DeleteFileW(partial.c_str());
+  if (!MovePath(partial, target)) {
+    DeletePath(partial, true, false);
+    // Only whole files ever carry the real name: one that another process
+    // finished meanwhile is as good as ours.
+    if (PathExists(target)) return kInTempMedia;
     InstallLog::WriteTo(logPath_, L"   !=> Could not create %s", target);
     return kCannotCreate;
   }
