@@ -99,6 +99,10 @@ std::wstring ResolveStoredName(const std::string& storedName, std::wstring* refu
     if (refused) *refused = relative;
     return std::wstring();
   }
+  // Both separators mean the same to the system; the folder steps look for "\".
+  for (auto& c : relative) {
+    if (c == L'/') c = L'\\';
+  }
   return CombinePath(state.destinationWide, relative);
 }
 
