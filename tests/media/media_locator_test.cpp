@@ -148,7 +148,7 @@ TEST_F(MediaLocatorTest, OnlyLowerCaseHttpNamesAreUrls) {
   EXPECT_EQ(FaultServer::Body("/ok/lower.cab"), ReadFileBytes(name));
 }
 
-TEST_F(MediaLocatorTest, BaseUrlsAreTriedInOrderAndFailuresAreRemembered) {
+TEST_F(MediaLocatorTest, BaseUrlsAreTriedInOrderAndNamesStayInsideTheFolder) {
   locator_.SetUp(root_, server_->Url("/missing/"));
   std::wstring name = L"first.cab";
   EXPECT_EQ(17, Locate(name, server_->Url("/forbid4/")));
@@ -156,18 +156,6 @@ TEST_F(MediaLocatorTest, BaseUrlsAreTriedInOrderAndFailuresAreRemembered) {
   std::vector<std::string> paths = server_->Paths();
   ASSERT_GE(paths.size(), 7u);
   EXPECT_EQ("/missing/first.cab", paths[paths.size() - 7]);
-
-  std::wstring other = L"second.cab";
-  EXPECT_EQ(2, Locate(other, L""));
-  EXPECT_EQ(2, Locate(other, L""));
-  EXPECT_EQ(1, server_->Requests("/missing/second.cab"));
-
-  std::wstring host = L"http://orvo-absent-" + std::to_wstring(GetCurrentProcessId()) + L".invalid/";
-  for (const wchar_t* n : {L"x.cab", L"y.cab"}) {
-    name = n;
-    EXPECT_EQ(2, Locate(name, host));
-  }
-  EXPECT_EQ(1, CountContaining(Log(), L"   !=> Could not resolve orvo-absent-"));
 
   size_t asked = server_->Paths().size();
   name = L"..\\escape.cab";
