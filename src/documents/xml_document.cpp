@@ -107,6 +107,30 @@ bool IsUnreachableGrammar(const std::wstring& message) {
   return network && (has(L".xsd") || has(L".dtd") || hostUnknown);
 }
 
+// The indentation of a saved document is the writer's own every time: the
+// white space between elements read back from the previous save (or from a
+// hand-edited file) would otherwise be written again beside it, and blank
+// lines would pile up where elements were removed.
+void DropLayoutWhiteSpace(DomNode* top) {
+  std::vector<DomNode*> pending{top};
+  while (!pending.empty()) {
+    DomNode* node = pending.back();
+    pending.pop_back();
+    bool hasElements = false;
+    for (DomNode* child = node->getFirstChild(); child; child = child->getNextSibling())
+      hasElements = hasElements || child->getNodeType() == DomNode::ELEMENT_NODE;
+    if (!hasElements) continue;
+    for (DomNode* child = node->getFirstChild(); child;) {
+      DomNode* next = child->getNextSibling();
+      if (child->getNodeType() == DomNode::TEXT_NODE && Trim(Text(child->getNodeValue())).empty())
+        node->removeChild(child);
+      else if (child->getNodeType() == DomNode::ELEMENT_NODE)
+        pending.push_back(child);
+      child = next;
+    }
+  }
+}
+
 bool IsUtf16(const std::wstring& encoding) {
   return _wcsicmp(encoding.c_str(), L"UTF-16") == 0 || _wcsicmp(encoding.c_str(), L"UTF-16LE") == 0;
 }
@@ -252,13 +276,10 @@ bool XmlDocument::Save(const std::wstring& encoding, const std::wstring& lineEnd
          {XMLUni::fgDOMWRTBOM, XMLUni::fgDOMWRTFormatPrettyPrint, XMLUni::fgDOMWRTDiscardDefaultContent}) {
       if (config->canSetParameter(feature, true)) config->setParameter(feature, true);
     }
-    // The indentation is the writer's own on every save: the white space
-    // read back from the previous save is not written again (it would carry
-    // bare line feeds), and no blank lines are added around the root's
-    // children.
-    for (const XMLCh* feature : {XMLUni::fgDOMWRTWhitespaceInElementContent, XMLUni::fgDOMWRTXercesPrettyPrint}) {
-      if (config->canSetParameter(feature, false)) config->setParameter(feature, false);
-    }
+    // No blank lines around the root's children.
+    if (config->canSetParameter(XMLUni::fgDOMWRTXercesPrettyPrint, false))
+      config->setParameter(XMLUni::fgDOMWRTXercesPrettyPrint, false);
+    DropLayoutWhiteSpace(document_);
     if (!lineEnd.empty()) writer->setNewLine(lineEnd.c_str());
     std::unique_ptr<xercesc::DOMLSOutput, OutputRelease> output(implementation->createLSOutput());
     if (!encoding.empty()) output->setEncoding(encoding.c_str());

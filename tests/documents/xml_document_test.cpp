@@ -80,6 +80,23 @@ TEST_F(XmlFolder, SavedDocumentIsUtf16WithMarkDeclarationIndentationAndCrLf) {
   ASSERT_TRUE(again.Save());
   EXPECT_EQ(saved, ReadFileBytes(path));
   EXPECT_EQ(std::vector<std::wstring>{L"plain.xml"}, FolderEntries(folder_));
+
+  // Indentation read in is replaced by the writer's own.
+  std::wstring odd = Write(L"odd.xml", kUtf8Head + "<DocumentRoot>\n      <A/>   \n\n <B>b</B></DocumentRoot>");
+  XmlDocument oddDocument;
+  ASSERT_NE(nullptr, oddDocument.Load(odd));
+  ASSERT_TRUE(oddDocument.Save());
+  EXPECT_EQ(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<DocumentRoot>\r\n  <A/>\r\n"
+            L"  <B>b</B>\r\n</DocumentRoot>\r\n",
+            ReadUtf16File(odd));
+  // A removed element leaves no line behind.
+  XmlDocument trimmed;
+  ASSERT_NE(nullptr, trimmed.Load(odd));
+  trimmed.root()->removeChild(FirstChildElement(trimmed.root(), L"A"));
+  ASSERT_TRUE(trimmed.Save());
+  EXPECT_EQ(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<DocumentRoot>\r\n"
+            L"  <B>b</B>\r\n</DocumentRoot>\r\n",
+            ReadUtf16File(odd));
 }
 
 TEST_F(XmlFolder, SaveOfReadOnlyFileClearsTheAttributeAndWrites) {
