@@ -9,8 +9,33 @@
 namespace orvo {
 
 namespace {
+
 long long g_failAfter = -1;
 constexpr size_t kBufferSize = 64 * 1024;
+constexpr int kTemporaryNames = 8;
+
+// Writes bytes at the file's current position; `limit` (negative: none) is
+// the fault injection's budget for this write.
+bool WriteAll(HANDLE file, const char* data, size_t size, long long limit, DWORD& error) {
+  bool full = limit >= 0 && static_cast<long long>(size) > limit;
+  if (full) size = static_cast<size_t>(limit);
+  while (size > 0) {
+    DWORD done = 0;
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 20));
+    if (!WriteFile(file, data, chunk, &done, nullptr) || done == 0) {
+      error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+      return false;
+    }
+    data += done;
+    size -= done;
+  }
+  if (full) {
+    error = ERROR_DISK_FULL;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsExistingFile(const std::wstring& path) { return PathExists(path) && !IsFolder(path); }
@@ -25,18 +50,19 @@ PendingFile::~PendingFile() {
 }
 
 bool PendingFile::Open() {
-  std::wstring folder = ParentFolder(target_);
-  if (folder.empty()) folder = L".\\";
-  wchar_t name[MAX_PATH + 1] = {};
-  if (!GetTempFileNameW(folder.c_str(), L"~xd", 0, name)) {
-    error_ = GetLastError();
-    return false;
+  // Beside the target under its own name, so that a file left by a killed
+  // process is found and reused on the next save; one still open elsewhere
+  // is passed over.
+  for (int attempt = 0; attempt < kTemporaryNames && file_ == INVALID_HANDLE_VALUE; ++attempt) {
+    std::wstring name = target_ + L".~" + std::to_wstring(attempt);
+    file_ = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ != INVALID_HANDLE_VALUE) temporary_ = name;
   }
-  temporary_ = name;
-  file_ = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) {
-    error_ = GetLastError();
-    return false;
+    // No file can be made beside the target (no right to create files in
+    // the folder, or every name taken): the content is gathered in memory
+    // and written over the target only once it is complete.
+    inPlace_ = true;
   }
   buffer_.reserve(kBufferSize);
   return true;
@@ -62,7 +88,12 @@ void PendingFile::Append(const void* bytes, size_t count) {
 }
 
 void PendingFile::Store(const char* data, size_t count) {
-  if (error_ || file_ == INVALID_HANDLE_VALUE) return;
+  if (error_) return;
+  if (inPlace_) {
+    buffer_.append(data, count);
+    return;
+  }
+  if (file_ == INVALID_HANDLE_VALUE) return;
   while (count > 0) {
     size_t take = std::min(count, kBufferSize - buffer_.size());
     buffer_.append(data, take);
@@ -75,26 +106,14 @@ void PendingFile::Store(const char* data, size_t count) {
 
 void PendingFile::WriteBuffer() {
   if (error_ || buffer_.empty()) return;
-  size_t size = buffer_.size();
-  bool full = false;
-  if (g_failAfter >= 0 && written_ + static_cast<long long>(size) > g_failAfter) {
-    size = static_cast<size_t>(std::max(0LL, g_failAfter - written_));
-    full = true;
-  }
-  DWORD done = 0;
-  if (size > 0 && (!WriteFile(file_, buffer_.data(), static_cast<DWORD>(size), &done, nullptr) || done != size)) {
-    error_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-    return;
-  }
-  written_ += static_cast<long long>(size);
-  if (full) {
-    error_ = ERROR_DISK_FULL;
-    return;
-  }
+  long long limit = g_failAfter >= 0 ? std::max(0LL, g_failAfter - written_) : -1;
+  if (!WriteAll(file_, buffer_.data(), buffer_.size(), limit, error_)) return;
+  written_ += static_cast<long long>(buffer_.size());
   buffer_.clear();
 }
 
 bool PendingFile::Finish() {
+  if (inPlace_) return error_ == 0;
   if (file_ == INVALID_HANDLE_VALUE) return false;
   WriteBuffer();
   if (!error_ && !FlushFileBuffers(file_)) error_ = GetLastError();
@@ -104,10 +123,12 @@ bool PendingFile::Finish() {
 }
 
 bool PendingFile::Commit() {
-  if (error_ || temporary_.empty() || file_ != INVALID_HANDLE_VALUE) return false;
+  if (error_ || file_ != INVALID_HANDLE_VALUE) return false;
+  if (inPlace_) return CommitInPlace();
+  if (temporary_.empty()) return false;
   const wchar_t* target = target_.c_str();
   const wchar_t* temporary = temporary_.c_str();
-  if (IsExistingFile(target_)) {
+  if (PathExists(target_)) {
     // The replaced file's access list stays with the path (the application
     // index carries a grant of its own).
     PACL dacl = nullptr;
@@ -120,7 +141,8 @@ bool PendingFile::Commit() {
       SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
                                                                    ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                    : UNPROTECTED_DACL_SECURITY_INFORMATION);
-      if (dacl) SetNamedSecurityInfoW(const_cast<wchar_t*>(temporary), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+      if (dacl)
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(temporary), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
       LocalFree(descriptor);
     }
     if (ReplaceFileW(target, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
@@ -129,7 +151,7 @@ bool PendingFile::Commit() {
     }
     error_ = GetLastError();
     // Only when the old file is already gone does the new one take its place.
-    if (IsExistingFile(target_) || !IsExistingFile(temporary_)) return false;
+    if (PathExists(target_) || !PathExists(temporary_)) return false;
     error_ = 0;
   }
   if (!MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -138,6 +160,33 @@ bool PendingFile::Commit() {
   }
   committed_ = true;
   return true;
+}
+
+bool PendingFile::CommitInPlace() {
+  HANDLE file = CreateFileW(target_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error_ = GetLastError();
+    return false;
+  }
+  // The old content is kept to be put back if the new one cannot be written.
+  std::string old;
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) old.append(chunk, got);
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  bool written = WriteAll(file, buffer_.data(), buffer_.size(), g_failAfter, error_) && SetEndOfFile(file) &&
+                 FlushFileBuffers(file);
+  if (!written) {
+    if (!error_) error_ = GetLastError();
+    DWORD restoreError = 0;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    if (WriteAll(file, old.data(), old.size(), -1, restoreError)) SetEndOfFile(file);
+    FlushFileBuffers(file);
+  }
+  CloseHandle(file);
+  committed_ = written;
+  return written;
 }
 
 }  // namespace orvo

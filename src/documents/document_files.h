@@ -20,7 +20,9 @@ class PendingFile : public xercesc::XMLFormatTarget {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
-  // Creates the temporary file in the target's folder.
+  // Creates the temporary file "<target>.~N" beside the target; where none
+  // can be made, the content is kept in memory and written over the target
+  // (the old content put back on failure).
   bool Open();
   void Append(const void* bytes, size_t count);
   void writeChars(const XMLByte* bytes, XMLSize_t count, xercesc::XMLFormatter*) override { Append(bytes, count); }
@@ -44,6 +46,7 @@ class PendingFile : public xercesc::XMLFormatTarget {
 
  private:
   void WriteBuffer();
+  bool CommitInPlace();
   void Store(const char* bytes, size_t count);
 
   std::wstring target_;
@@ -53,6 +56,7 @@ class PendingFile : public xercesc::XMLFormatTarget {
   long long written_ = 0;
   DWORD error_ = 0;
   bool committed_ = false;
+  bool inPlace_ = false;
   bool crLf_ = false;
   long long offset_ = 0;        // bytes appended, for the UTF-16 code unit boundaries
   unsigned char lowByte_ = 0;   // first byte of a code unit split across writes

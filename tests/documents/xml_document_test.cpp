@@ -156,6 +156,27 @@ TEST_F(XmlFolder, WriteFailingPartWayLeavesTheOldFileByteForByte) {
   EXPECT_NE(std::wstring::npos, ReadUtf16File(path).find(L"<Product ProductCode=\"{199}\"/>"));
 }
 
+TEST_F(XmlFolder, WithoutAFileBesideTheTargetTheSaveIsStillWhole) {
+  // Every name for a file beside the document is taken by a folder.
+  std::wstring deep = folder_;
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(CreateDirectoryW((folder_ + L"a.xml.~" + std::to_wstring(i)).c_str(), nullptr));
+  std::string old = kUtf8Head + "<DocumentRoot><A/></DocumentRoot>";
+  std::wstring path = deep + L"a.xml";
+  ASSERT_TRUE(WriteFileBytes(path, old));
+  XmlDocument document;
+  ASSERT_NE(nullptr, document.Load(path));
+  document.root()->appendChild(document.document()->createElement(L"B"));
+  PendingFile::FailWritesAfterForTesting(20);
+  EXPECT_FALSE(document.Save());
+  PendingFile::FailWritesAfterForTesting(-1);
+  EXPECT_EQ(old, ReadFileBytes(path));
+  ASSERT_TRUE(document.Save());
+  EXPECT_EQ(L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<DocumentRoot>\r\n  <A/>\r\n"
+            L"  <B/>\r\n</DocumentRoot>\r\n",
+            ReadUtf16File(path));
+  EXPECT_EQ(9u, FolderEntries(deep).size());
+}
+
 TEST_F(XmlFolder, SerializerFailureLeavesTheOldFileByteForByte) {
   // Far more than one buffer of output precedes the element whose name the
   // encoding cannot represent, so the failure comes after real writes.
