@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <io.h>
 
-#include <xercesc/framework/XMLFormatter.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
@@ -18,7 +16,6 @@
 #include "action/frame.h"
 #include "action/install_log.h"
 #include "action/installer_session.h"
-#include "action/unique_handle.h"
 #include "action/wformat.h"
 #include "documents/document_files.h"
 #include "documents/paths.h"
@@ -91,10 +88,7 @@ bool IsTextNode(const DomNode* node) {
 
 // Decimal text as the C library reads it: leading white space and a sign,
 // up to the first non-digit, 0 without digits.
-long long SequenceValue(const std::wstring& text) {
-  long long value = std::wcstoll(text.c_str(), nullptr, 10);
-  return value;
-}
+long long SequenceValue(const std::wstring& text) { return std::wcstoll(text.c_str(), nullptr, 10); }
 
 // A schema or DTD that had to be fetched over the network could not be.
 // The parser's message names no exception type, so its network texts are

@@ -404,6 +404,26 @@ TEST_F(SchemaValidation, ReferenceDocumentsValidate) {
   EXPECT_TRUE(Validate(L"empty_ref.xml", "orvo_ref.xsd", ""));
 }
 
+TEST_F(SchemaValidation, SchemaBesideADocumentInAnUnusualFolderIsFound) {
+  // Per-user folders carry user names: non-ASCII letters, spaces, "#" and "%".
+  std::wstring folder = folder_ + L"J\u00fcrgen M\u00fcller #1 100%\\";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(WriteResourceFile(kReferenceSchema, folder + L"orvo_ref.xsd"));
+  std::wstring path = folder + L"A_ref.xml";
+  ASSERT_TRUE(WriteFileBytes(path, kUtf8Head + RootWithSchema("orvo_ref.xsd") + "<Cabinets><Cabinet/></Cabinets></DocumentRoot>"));
+  XmlDocument document;
+  DomDocument* dom = nullptr;
+  EXPECT_FALSE(LoadDocument(document, path, dom, [](const std::wstring&) {}));
+  EXPECT_NE(std::wstring::npos, document.LastError().find(L"missing required attribute 'Name'"))
+      << ToNarrow(document.LastError());
+  ASSERT_TRUE(WriteFileBytes(path, kUtf8Head + RootWithSchema("orvo_ref.xsd") + "<Cabinets/></DocumentRoot>"));
+  XmlDocument valid;
+  EXPECT_TRUE(LoadDocument(valid, path, dom, [](const std::wstring&) {}));
+  EXPECT_EQ(L"", valid.LastError());
+  ASSERT_TRUE(valid.Save());
+  EXPECT_NE(std::wstring::npos, ReadUtf16File(path).find(L"<Cabinets/>"));
+}
+
 TEST_F(SchemaValidation, ReferenceDocumentViolationsFail) {
   EXPECT_FALSE(Validate(L"no_name.xml", "orvo_ref.xsd", "<Cabinets>\r\n  <Cabinet>\r\n  </Cabinet>\r\n</Cabinets>\r\n"));
   EXPECT_EQ(0u, lastError_.find(L"ERROR on line 4")) << ToNarrow(lastError_);
