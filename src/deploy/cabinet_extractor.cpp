@@ -188,6 +188,13 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   if (!state.currentTarget.empty()) {
     fd = _wsopen(state.currentTarget.c_str(), _O_BINARY | _O_WRONLY | _O_SEQUENTIAL | _O_CREAT | _O_TRUNC, _SH_DENYNO,
                  _S_IREAD | _S_IWRITE);
+    // A process without standard streams can hand out descriptor 0, which
+    // the decoder would take for "skip this file".
+    if (fd == 0) {
+      int moved = _dup(0);
+      _close(0);
+      fd = moved;
+    }
   }
   if (fd != 5) PrintLine(L"  file_open returned %d", fd);
   if (fd == -1) {
