@@ -71,7 +71,9 @@ class XmlDocument {
   // Rewrites the file the document was loaded from (only a file that
   // exists; read-only is cleared). The whole document is written beside
   // it first and replaces it only when complete, so a failure leaves the
-  // old file as it was. False when nothing was loaded.
+  // old file as it was. False when nothing was loaded. The white space
+  // between elements is dropped from the document: the writer indents anew,
+  // and with "UTF-16" and CR LF every line of the file ends with CR LF.
   bool Save(const std::wstring& encoding = L"UTF-16", const std::wstring& lineEnd = L"\r\n");
 
   bool initialized() const { return initialized_; }
