@@ -55,31 +55,60 @@ Codec* NewMszipCodec(const Memory& memory, uint8_t* outBuffer);
 Codec* NewLzxCodec(const Memory& memory, unsigned windowBits, uint8_t* outBuffer);
 Codec* NewQuantumCodec(const Memory& memory, unsigned windowBits);
 
-// Copies a match of len bytes from off bytes back into a circular window of
-// `size` bytes. The destination never wraps (frames are laid out whole);
-// the source may. Nothing past pos + len is touched: those bytes are still
-// history for matches reaching back a whole window.
+template <class T>
+inline T Load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T>
+inline void Store(uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Copies len (>= 2) bytes forward where the source lies at least 8 bytes
+// before the destination or apart from it: every move reads bytes that are
+// final already, the last (overlapping) one included.
+inline void CopyForward(uint8_t* dst, const uint8_t* src, uint32_t len) {
+  if (len >= 8) {
+    uint32_t i = 0;
+    for (; i + 8 <= len; i += 8) Store(dst + i, Load<uint64_t>(src + i));
+    if (i < len) Store(dst + len - 8, Load<uint64_t>(src + len - 8));
+  } else if (len >= 4) {
+    uint32_t a = Load<uint32_t>(src), b = Load<uint32_t>(src + len - 4);
+    Store(dst, a);
+    Store(dst + len - 4, b);
+  } else {
+    uint16_t a = Load<uint16_t>(src);
+    uint8_t b = src[len - 1];
+    Store(dst, a);
+    dst[len - 1] = b;
+  }
+}
+
+// Copies a match of len (>= 2) bytes from off bytes back into a circular
+// window of `size` bytes. The destination never wraps (frames are laid out
+// whole); the source may. Nothing past pos + len is touched: those bytes are
+// still history for matches reaching back a whole window.
 inline void CopyMatch(uint8_t* window, uint32_t size, uint32_t pos, uint32_t off, uint32_t len) {
   uint8_t* dst = window + pos;
   if (off <= pos) {
     const uint8_t* src = dst - off;
-    if (off >= 8) {
-      while (len >= 8) {
-        uint64_t t;
-        std::memcpy(&t, src, 8);
-        std::memcpy(dst, &t, 8);
-        dst += 8;
-        src += 8;
-        len -= 8;
-      }
+    if (off >= 8 || off >= len) {
+      CopyForward(dst, src, len);
     } else if (off == 1) {
       std::memset(dst, src[0], len);
-      return;
+    } else {
+      while (len--) *dst++ = *src++;
     }
-    while (len--) *dst++ = *src++;
     return;
   }
+  // The source lies in the previous round of the window.
   uint32_t s = pos + size - off;
+  if (s + len <= size && s - pos >= len) {
+    CopyForward(dst, window + s, len);
+    return;
+  }
   for (uint32_t i = 0; i < len; ++i) {
     dst[i] = window[s];
     if (++s == size) s = 0;
