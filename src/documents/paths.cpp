@@ -169,7 +169,10 @@ std::wstring SpecialFolder(int csidl) {
 }
 
 std::wstring TempFileName(const std::wstring& folder) {
-  wchar_t buffer[MAX_PATH] = {0};
+  // The system writes folder + "strXXXX.tmp" into the buffer without checking
+  // its size everywhere, so a folder that cannot fit is refused up front.
+  if (folder.size() > MAX_PATH - 14) return std::wstring();
+  wchar_t buffer[MAX_PATH + 1] = {0};
   if (!GetTempFileNameW(folder.c_str(), L"struo", 0, buffer)) return std::wstring();
   return std::wstring(buffer);
 }

@@ -109,6 +109,9 @@ TEST(Folders, SpecialAndTemporaryNames) {
   EXPECT_NE(first, second);
   EXPECT_TRUE(FileExists(first));
   EXPECT_EQ(L"", TempFileName(folder + L"missing\\"));
+  // A folder whose name leaves no room for the generated one is refused,
+  // not written past the end of the name buffer.
+  EXPECT_EQ(L"", TempFileName(folder + std::wstring(300, L'n') + L"\\"));
   RemoveTree(folder);
 }
 
