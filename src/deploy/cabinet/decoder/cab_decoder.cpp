@@ -747,7 +747,7 @@ bool IsCabinet(Context* c, Descriptor fd, CabinetInfo* info) {
 bool Copy(Context* c, const char* cabinetName, const char* cabinetFolder, int /*flags*/,
           NotifyFn notify, std::nullptr_t /*decrypt*/, void* user) {
   if (!c) return false;
-  if (!notify || !cabinetName) return Fail(*c, kErrorUserAbort);
+  if (!notify || !cabinetName) return Fail(*c, kErrorCabinetNotFound);
   if (!cabinetFolder) cabinetFolder = "";
   size_t fl = std::strlen(cabinetFolder);
   if (fl >= kMaxPath || std::strlen(cabinetName) >= kMaxPath) return Fail(*c, kErrorCabinetNotFound);
