@@ -546,11 +546,11 @@ int NextBlock(Context& c) {
   }
 }
 
-// Writes folder bytes [start, end) to fd, or only decodes them when fd is -1.
+// Writes folder bytes [start, end) to fd, decoding what lies before them.
 int Extract(Context& c, Descriptor fd, uint64_t start, uint64_t end) {
   Cursor& k = c.cursor;
   for (;;) {
-    if (k.dataLen && fd != -1) {
+    if (k.dataLen) {
       uint64_t lo = start > k.blockStart ? start : k.blockStart;
       uint64_t hi = end < k.position ? end : k.position;
       if (lo < hi) {

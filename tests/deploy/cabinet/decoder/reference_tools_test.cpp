@@ -16,7 +16,7 @@ namespace {
 
 const std::string kWork = std::string(ORVO_BINARY_DIR) + "/cab-decoder-reference";
 
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+int Shell(const std::string& command) { return std::system((command + " </dev/null >/dev/null 2>&1").c_str()); }
 
 void WriteFile(const std::string& path, const Bytes& data) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
@@ -52,7 +52,9 @@ class ReferenceTools : public ::testing::Test {
     Shell("rm -rf '" + kWork + "'");
     Shell("mkdir -p '" + kWork + "/in'");
     for (const Input& i : Inputs()) WriteFile(kWork + "/in/" + i.name, i.data);
-    wine_ = "cd '" + kWork + "' && WINEPREFIX='" + kWork + "/wineprefix' WINEARCH=win32 WINEDEBUG=-all wine cabarc ";
+    // A private prefix; no Mono or Gecko prompts when it is made.
+    wine_ = "cd '" + kWork + "' && WINEPREFIX='" + kWork +
+            "/wineprefix' WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine cabarc ";
   }
 
   void SetUp() override { MemoryFiles::Get().Reset(); }
