@@ -1,0 +1,22 @@
+// stdio on UTF-8 paths, on every platform.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace orvo::cab {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr OpenFile(const std::string& utf8Path, const char* mode);
+bool RemoveFile(const std::string& utf8Path);
+// Size of a regular file, or nothing.
+bool FileSize(const std::string& utf8Path, uint64_t* size);
+
+}  // namespace orvo::cab
