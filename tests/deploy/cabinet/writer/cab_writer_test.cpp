@@ -56,7 +56,8 @@ std::vector<Input> MixedFiles() {
   return {{"text.txt", TextLike(150000, 1)},   {"empty.dat", {}},
           {"code.bin", BinaryLike(120000, 2)}, {"random.bin", RandomBytes(70000, 3)},
           {"zeros.bin", Bytes(100000, 0)},     {"one.txt", {'x'}},
-          {"frame.bin", TextLike(32768, 4)},   {"frame1.bin", BinaryLike(32769, 5)}};
+          {"frame.bin", TextLike(32768, 4)},   {"frame1.bin", BinaryLike(32769, 5)},
+          {"records.bin", AlignedRecords(60000, 6)}};
 }
 
 std::vector<Compression> AllMethods() {
@@ -140,7 +141,25 @@ TEST_F(CabextractTest, LzxEncoderCorners) {
   for (size_t f = 1; f <= 4; ++f)  // an E8 in each of the last ten bytes of a frame
     for (size_t k = 1; k <= 10; ++k) calls[f * 32768 - k * 3] = 0xE8;
 
+  // Record data is what aligned-offset blocks are for: the first block of
+  // such a folder (after the E8 bit, here 0) says type 2.
+  {
+    fs::path cab = dir_ / "aligned.cab";
+    Compression c = Compression::Lzx(17);
+    c.e8Translation = false;
+    std::vector<Input> records = {{"records.bin", AlignedRecords(100000, 13)}};
+    WriteCab(cab, records, {c});
+    Bytes raw = ReadAll(cab);
+    CabInfo info = ParseCab(raw);
+    size_t data = info.folders[0].dataStart + kDataSize;
+    unsigned firstWord = ReadLe16(&raw[data]);
+    EXPECT_EQ(firstWord >> 15, 0u);
+    EXPECT_EQ((firstWord >> 12) & 7, 2u);
+    ExpectCabextractGives(cab, records);
+  }
+
   std::vector<Input> files = {{"far.bin", farRepeat},
+                              {"records.bin", AlignedRecords(70000, 14)},
                               {"runs.bin", Bytes(70000, 0xAB)},
                               {"reps.bin", reps},
                               {"mixed.bin", mixedFrames},

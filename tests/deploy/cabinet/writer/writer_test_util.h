@@ -102,6 +102,21 @@ inline Bytes BinaryLike(size_t n, uint32_t seed) {
   return b;
 }
 
+// 8-byte records from a small pool: matches at distances that are multiples
+// of eight, which favour aligned-offset blocks.
+inline Bytes AlignedRecords(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes pool = RandomBytes(8 * 300, seed + 1);
+  Bytes b;
+  b.reserve(n + 8);
+  while (b.size() < n) {
+    size_t r = rng() % 300;
+    b.insert(b.end(), pool.begin() + 8 * r, pool.begin() + 8 * r + 8);
+  }
+  b.resize(n);
+  return b;
+}
+
 struct CommandResult {
   int status = -1;
   std::string output;
