@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "writer_test_util.h"
@@ -37,14 +38,14 @@ void ExpectCabextractGives(const fs::path& first, const std::vector<Input>& file
   }
 }
 
-// Writes `files` with one folder per entry of `folders` (files dealt out in
-// turn), returning the cabinets.
+// Writes `files` with one folder per entry of `folders` (consecutive runs of
+// files, the last folder taking the rest), returning the cabinets.
 std::vector<std::string> WriteCab(const fs::path& path, const std::vector<Input>& files,
                                   const std::vector<Compression>& folders, CabinetSetOptions opt = {}) {
   CabinetWriter w(path.string(), opt);
-  size_t per = (files.size() + folders.size() - 1) / folders.size();
+  size_t per = std::max<size_t>(1, files.size() / folders.size());
   for (size_t i = 0; i < files.size(); ++i) {
-    if (i % per == 0) EXPECT_TRUE(w.StartFolder(folders[i / per])) << w.error();
+    if (i % per == 0 && i / per < folders.size()) EXPECT_TRUE(w.StartFolder(folders[i / per])) << w.error();
     FileEntry e{files[i].name, DosDate(2021, 6, 15), DosTime(13, 45, 30), kAttribArchive};
     EXPECT_TRUE(w.AddFile(e, files[i].data.data(), files[i].data.size())) << w.error();
   }
