@@ -39,9 +39,17 @@ std::wstring CombinePath(const std::wstring& folder, const std::wstring& name) {
   return result;
 }
 
+// Never destroyed at process exit: msi.dll may already be gone, and closing
+// its handles then can hang. The DLL closes them when it is unloaded.
 InstallerSession& InstallerSession::Instance() {
-  static InstallerSession session;
-  return session;
+  static InstallerSession* session = new InstallerSession();
+  return *session;
+}
+
+void InstallerSession::CloseCachedRecords() {
+  progressRecord_.reset();
+  infoRecord_.reset();
+  actionDataRecord_.reset();
 }
 
 void InstallerSession::Begin(MSIHANDLE handle, const std::wstring& actionName, const std::wstring& logFileName) {

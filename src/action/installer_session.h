@@ -72,6 +72,9 @@ class InstallerSession {
   size_t actionDataCount() const { return actionData_.size(); }
   bool ready() const { return ready_; }
 
+  // At library unload (not at process exit).
+  void CloseCachedRecords();
+
   int SetPropertyText(const std::wstring& name, const std::wstring& value);
   bool EvaluateConditionText(const std::wstring& condition, bool quiet);
   std::wstring FormatRecordText(const std::wstring& text);

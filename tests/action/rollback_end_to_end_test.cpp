@@ -12,12 +12,6 @@ using namespace orvo::test;
 
 namespace {
 
-size_t Count(const std::wstring& text, const std::wstring& needle) {
-  size_t n = 0;
-  for (size_t pos = text.find(needle); pos != std::wstring::npos; pos = text.find(needle, pos + 1)) ++n;
-  return n;
-}
-
 TEST(RollbackEndToEnd, InstallAndRemoveAppendBannersToTheLog) {
   std::wstring folder = ScratchFolder(L"e2e");
   std::wstring msi = folder + L"rollback.msi";
@@ -48,7 +42,7 @@ TEST(RollbackEndToEnd, InstallAndRemoveAppendBannersToTheLog) {
   ASSERT_GE(afterInstall.size(), 2u) << "the custom actions left no log";
   EXPECT_EQ("\xFF\xFE", afterInstall.substr(0, 2));
   std::wstring text = ReadUtf16File(log);
-  EXPECT_EQ(2u, Count(text, L"____________\nOrvoRollback()\r\n"));
+  EXPECT_EQ(2u, CountOf(text, L"____________\nOrvoRollback()\r\n"));
   auto lines = SplitLines(text);
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(L"____________\nOrvoRollback()", lines[0]);
@@ -62,13 +56,13 @@ TEST(RollbackEndToEnd, InstallAndRemoveAppendBannersToTheLog) {
   EXPECT_NE(std::wstring::npos, second.find(L"    => Get: CustomActionData: x;;y\r\n"));
   // Every record ends with CR LF; a lone LF appears only inside the banner.
   EXPECT_EQ(L"\r\n", text.substr(text.size() - 2));
-  EXPECT_EQ(Count(text, L"\n"), Count(text, L"\r\n") + Count(text, L"_\nOrvoRollback()"));
+  EXPECT_EQ(CountOf(text, L"\n"), CountOf(text, L"\r\n") + CountOf(text, L"_\nOrvoRollback()"));
 
   ASSERT_EQ(0u, RunMsiexec(L"/x " + productCode + L" /qn"));
   std::string afterRemove = ReadFileBytes(log);
   ASSERT_GT(afterRemove.size(), afterInstall.size());
   EXPECT_EQ(afterInstall, afterRemove.substr(0, afterInstall.size())) << "removal must append, not rewrite";
-  EXPECT_EQ(4u, Count(ReadUtf16File(log), L"____________\nOrvoRollback()\r\n"));
+  EXPECT_EQ(4u, CountOf(ReadUtf16File(log), L"____________\nOrvoRollback()\r\n"));
   RemoveTree(folder);
 }
 

@@ -20,12 +20,6 @@ using namespace orvo::test;
 
 namespace {
 
-size_t Count(const std::wstring& text, const std::wstring& needle) {
-  size_t n = 0;
-  for (size_t pos = text.find(needle); pos != std::wstring::npos; pos = text.find(needle, pos + 1)) ++n;
-  return n;
-}
-
 std::wstring RegistryText(const std::wstring& key, const std::wstring& name) {
   wchar_t buffer[1024] = {0};
   DWORD size = sizeof buffer;
@@ -189,11 +183,11 @@ TEST_F(IndexEndToEnd, TwoProductsRecordUpdateAndRemoveTheirOwnRecords) {
   EXPECT_EQ(installDir + L"Data", RegistryText(a.key, L"DataDir"));
   EXPECT_EQ(L"1", RegistryText(a.key, L"Executed"));
   std::wstring log = Log();
-  EXPECT_EQ(1u, Count(log, L"\r\n  - Creating appIndex.xml\r\n"));
-  EXPECT_EQ(1u, Count(log, L"\r\n  - Granting authenticated users GENERIC_ALL access to " + indexPath_ + L"\r\n"));
-  EXPECT_EQ(2u, Count(log, L"\nAppIndexWrite()"));
-  EXPECT_EQ(1u, Count(log, L"    => Set: NOSLASH_INSTALLDIR: " + installDir.substr(0, installDir.size() - 1) + L"\r\n"));
-  EXPECT_EQ(2u, Count(log, L"  => For user " + user + L" directory USERDIR resolves to " + userDir + L"\r\n"));
+  EXPECT_EQ(1u, CountOf(log, L"\r\n  - Creating appIndex.xml\r\n"));
+  EXPECT_EQ(1u, CountOf(log, L"\r\n  - Granting authenticated users GENERIC_ALL access to " + indexPath_ + L"\r\n"));
+  EXPECT_EQ(2u, CountOf(log, L"\nAppIndexWrite()"));
+  EXPECT_EQ(1u, CountOf(log, L"    => Set: NOSLASH_INSTALLDIR: " + installDir.substr(0, installDir.size() - 1) + L"\r\n"));
+  EXPECT_EQ(2u, CountOf(log, L"  => For user " + user + L" directory USERDIR resolves to " + userDir + L"\r\n"));
 
   // The child product takes COLOR and INSTALLDIR from its parent's record;
   // later steps of its installation see them.
@@ -203,8 +197,8 @@ TEST_F(IndexEndToEnd, TwoProductsRecordUpdateAndRemoveTheirOwnRecords) {
   EXPECT_EQ(L"red", RegistryText(b.key, L"Color"));
   EXPECT_EQ(installDir, RegistryText(b.key, L"Folder"));
   log = Log();
-  EXPECT_EQ(1u, Count(log, L"  - Creating appIndex.xml")) << "an existing index is not created again";
-  EXPECT_EQ(1u, Count(log, L"  - Granting authenticated users")) << "nor its access list changed";
+  EXPECT_EQ(1u, CountOf(log, L"  - Creating appIndex.xml")) << "an existing index is not created again";
+  EXPECT_EQ(1u, CountOf(log, L"  - Granting authenticated users")) << "nor its access list changed";
   {
     IndexView view(indexPath_);
     EXPECT_EQ(1u, view.ProductCount(a.code));
@@ -241,7 +235,7 @@ TEST_F(IndexEndToEnd, TwoProductsRecordUpdateAndRemoveTheirOwnRecords) {
     EXPECT_EQ(0u, view.ChildCount(view.root(), L"Product"));
   }
   EXPECT_NE(beforeSecondUninstall, ReadFileBytes(indexPath_));
-  EXPECT_EQ(2u, Count(Log(), L"\nAppIndexUninstall()"));
+  EXPECT_EQ(2u, CountOf(Log(), L"\nAppIndexUninstall()"));
 }
 
 TEST_F(IndexEndToEnd, AMalformedIndexIsLeftByteForByte) {
@@ -253,13 +247,13 @@ TEST_F(IndexEndToEnd, AMalformedIndexIsLeftByteForByte) {
   Install(a);
   EXPECT_EQ(broken, ReadFileBytes(indexPath_));
   std::wstring log = Log();
-  EXPECT_EQ(2u, Count(log, L"\r\n !=> Failed to load " + indexPath_ + L"\r\n")) << log;
-  EXPECT_EQ(0u, Count(log, L"  - Creating appIndex.xml"));
+  EXPECT_EQ(2u, CountOf(log, L"\r\n !=> Failed to load " + indexPath_ + L"\r\n")) << log;
+  EXPECT_EQ(0u, CountOf(log, L"  - Creating appIndex.xml"));
   EXPECT_EQ(L"1", RegistryText(a.key, L"Executed"));
 
   Uninstall(a);
   EXPECT_EQ(broken, ReadFileBytes(indexPath_));
-  EXPECT_EQ(3u, Count(Log(), L" !=> Failed to load " + indexPath_));
+  EXPECT_EQ(3u, CountOf(Log(), L" !=> Failed to load " + indexPath_));
 }
 
 }  // namespace

@@ -120,4 +120,10 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
   return lines;
 }
 
+size_t CountOf(const std::wstring& text, const std::wstring& needle) {
+  size_t n = 0;
+  for (size_t pos = text.find(needle); pos != std::wstring::npos; pos = text.find(needle, pos + 1)) ++n;
+  return n;
+}
+
 }  // namespace orvo::test

@@ -26,5 +26,7 @@ std::wstring DllPath();
 // The UTF-16LE content of a file (after an optional byte-order mark).
 std::wstring ReadUtf16File(const std::wstring& path);
 std::vector<std::wstring> SplitLines(const std::wstring& text);  // on CR LF
+// How often the needle occurs in the text, overlapping occurrences included.
+size_t CountOf(const std::wstring& text, const std::wstring& needle);
 
 }  // namespace orvo::test

@@ -231,10 +231,8 @@ struct CabinetWriter::Impl {
     WriteLe16(h + 4, uint16_t(n));
     WriteLe16(h + 6, uint16_t(uncompressed));
     std::memcpy(h + kDataSize + opt.dataReserve, data, n);
-    // Readers disagree on whether the checksum covers the data reserve; a
-    // zero-filled reserve of whole words gives the same sum either way, and
-    // for any other reserve size the block goes out unchecked (0).
-    if (opt.dataReserve % 4 == 0) WriteLe32(h, DataBlockChecksum(h, h + kDataSize, opt.dataReserve + n));
+    // The sum leaves the block's reserve area out, as the readers expect.
+    WriteLe32(h, DataBlockChecksum(h, h + kDataSize + opt.dataReserve, n));
     if (std::fwrite(h, 1, blockBuf.size(), cab.spool.get()) != blockBuf.size())
       return Fail("cannot write " + cab.spoolPath);
     cab.spoolBytes += blockBuf.size();
