@@ -41,9 +41,13 @@ std::string FoldCase(std::string s) {
 
 std::time_t ToTimeT(std::filesystem::file_time_type ft) {
   using namespace std::chrono;
-  auto sys = time_point_cast<system_clock::duration>(ft - std::filesystem::file_time_type::clock::now() +
-                                                     system_clock::now());
-  return system_clock::to_time_t(sys);
+  // There is no clock conversion before C++20: bridge through both clocks'
+  // current times, read in a fixed order, and let a millisecond absorb the
+  // microseconds between the two reads, so a whole second is not lost.
+  const auto fileNow = std::filesystem::file_time_type::clock::now();
+  const auto sysNow = system_clock::now();
+  auto sys = time_point_cast<system_clock::duration>(ft - fileNow + sysNow) + milliseconds(1);
+  return system_clock::to_time_t(floor<seconds>(sys));
 }
 
 }  // namespace

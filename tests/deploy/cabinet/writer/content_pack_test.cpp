@@ -4,6 +4,12 @@
 
 #include <set>
 
+#ifdef _WIN32
+#include <sys/utime.h>
+#else
+#include <utime.h>
+#endif
+
 #include "writer_test_util.h"
 
 namespace orvo::cab::test {
@@ -113,6 +119,31 @@ TEST(PackItems, RefusesDuplicatesThatDifferOnlyInCase) {
   std::string error;
   EXPECT_FALSE(PackItems((dir / "dup.cab").string(), items, {}, nullptr, &error));
   EXPECT_NE(error.find("duplicate"), std::string::npos) << error;
+}
+
+// A file written at an even second keeps that second: the two clocks'
+// readings must not push it back below the second.
+TEST(CollectFolder, KeepsWholeSecondTimes) {
+  fs::path dir = ScratchDir();
+  std::vector<std::pair<std::string, std::time_t>> stamps;
+  for (int i = 0; i < 8; ++i) {
+    std::string name = "f" + std::to_string(i) + ".txt";
+    WriteAll(dir / name, TextLike(10, i));
+    std::time_t t = std::time_t(1767330368) + 2 * i;  // whole even seconds
+    struct utimbuf times = {t, t};
+    ASSERT_EQ(0, utime((dir / name).string().c_str(), &times));
+    stamps.push_back({name, t});
+  }
+  std::vector<PackItem> items;
+  std::string error;
+  ASSERT_TRUE(CollectFolder(dir.string(), &items, &error)) << error;
+  ASSERT_EQ(items.size(), stamps.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    uint16_t date = 0, time = 0;
+    DosDateTimeFromTime(stamps[i].second, &date, &time);
+    EXPECT_EQ(items[i].time, time) << items[i].relativePath;
+    EXPECT_EQ(items[i].date, date) << items[i].relativePath;
+  }
 }
 
 class PackFolderTest : public ::testing::TestWithParam<bool> {};
