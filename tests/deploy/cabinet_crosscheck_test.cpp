@@ -106,24 +106,6 @@ std::map<std::string, std::string> Contents(unsigned seed) {
   return files;
 }
 
-std::map<std::wstring, std::string> ReadTree(const std::wstring& folder, const std::wstring& prefix = L"") {
-  std::map<std::wstring, std::string> out;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + prefix + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return out;
-  do {
-    std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      for (auto& [k, v] : ReadTree(folder, prefix + name + L"\\")) out[k] = v;
-    } else {
-      out[prefix + name] = ReadFileBytes(folder + prefix + name);
-    }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
-  return out;
-}
-
 std::map<std::wstring, std::string> Expected(const std::map<std::string, std::string>& files) {
   std::map<std::wstring, std::string> out;
   for (const auto& [k, v] : files) out[ToWide(k)] = v;

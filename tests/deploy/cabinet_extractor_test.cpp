@@ -87,23 +87,10 @@ struct Recorder {
   }
 };
 
-// Every file below a folder, relative, with "\" separators.
-std::set<std::wstring> TreeOf(const std::wstring& folder, const std::wstring& prefix = L"") {
+// Every file and folder below a folder ("\" after a folder's name).
+std::set<std::wstring> TreeOf(const std::wstring& folder) {
   std::set<std::wstring> out;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + prefix + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return out;
-  do {
-    std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      out.insert(prefix + name + L"\\");
-      for (const std::wstring& inner : TreeOf(folder, prefix + name + L"\\")) out.insert(inner);
-    } else {
-      out.insert(prefix + name);
-    }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  for (const auto& entry : ReadTree(folder, true)) out.insert(entry.first);
   return out;
 }
 

@@ -120,6 +120,31 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
   return lines;
 }
 
+namespace {
+void ReadTreeInto(const std::wstring& folder, const std::wstring& prefix, bool withFolders,
+                  std::map<std::wstring, std::string>& out) {
+  WIN32_FIND_DATAW data;
+  unique_hfind find(FindFirstFileW((folder + prefix + L"*").c_str(), &data));
+  if (!find) return;
+  do {
+    std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (withFolders) out[prefix + name + L"\\"];
+      ReadTreeInto(folder, prefix + name + L"\\", withFolders, out);
+    } else {
+      out[prefix + name] = ReadFileBytes(folder + prefix + name);
+    }
+  } while (FindNextFileW(find.get(), &data));
+}
+}  // namespace
+
+std::map<std::wstring, std::string> ReadTree(const std::wstring& folder, bool withFolders) {
+  std::map<std::wstring, std::string> out;
+  ReadTreeInto(folder, L"", withFolders, out);
+  return out;
+}
+
 size_t CountOf(const std::wstring& text, const std::wstring& needle) {
   size_t n = 0;
   for (size_t pos = text.find(needle); pos != std::wstring::npos; pos = text.find(needle, pos + 1)) ++n;

@@ -1,6 +1,7 @@
 // File helpers for the tests: byte reads and writes, unique scratch paths,
 // and the Windows view of the source and build trees.
 #pragma once
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ std::wstring DllPath();
 // The UTF-16LE content of a file (after an optional byte-order mark).
 std::wstring ReadUtf16File(const std::wstring& path);
 std::vector<std::wstring> SplitLines(const std::wstring& text);  // on CR LF
+// Every file below a folder, by its relative path ("\" separators), with
+// its bytes; with folders, each folder too, as "name\" with empty bytes.
+std::map<std::wstring, std::string> ReadTree(const std::wstring& folder, bool withFolders = false);
 // How often the needle occurs in the text, overlapping occurrences included.
 size_t CountOf(const std::wstring& text, const std::wstring& needle);
 
