@@ -14,7 +14,7 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(
-  build-essential cmake ninja-build pkg-config dpkg-dev
+  build-essential cmake ninja-build pkg-config dpkg-dev googletest python3
   g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
   wine wine32:i386
   msitools wixl gcab cabextract
