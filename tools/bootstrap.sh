@@ -20,7 +20,6 @@ packages=(
   msitools wixl gcab cabextract
   nginx-light
   clang libclang-rt-14-dev zlib1g-dev
-  xvfb
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
