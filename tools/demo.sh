@@ -42,7 +42,7 @@ say "building the sample product's package with wixl"
 cp "$build/bin/orvo_Action.dll" "$demo/"
 (cd "$demo" && wixl -o demo.msi "$top/samples/demo/demo.wxs")
 
-say "installing it with msiexec (AppIndexWrite, AppIndexSetNoBackslashProps, OrvoRollback)"
+say "installing it with msiexec (AppIndexWrite, AppIndexSetNoBackslashProps; OrvoRollback stands by as rollback action)"
 wine msiexec /i "$(winpath "$demo/demo.msi")" /qn
 index=$WINEPREFIX/drive_c/ProgramData/Keltra/appIndex.xml
 say "the application index: $index"
