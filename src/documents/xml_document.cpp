@@ -31,7 +31,7 @@ namespace {
 // expected sequence number.
 bool g_schemaUnresolved = false;
 std::vector<std::wstring> g_providedSchemas;
-int g_expectedSequence = -1;
+long long g_expectedSequence = -1;
 
 const wchar_t kChangedKey[] = L"orvo-changed";
 int g_changedMark = 1;  // any non-null user data means "changed"
@@ -467,9 +467,13 @@ DomElement* CopyElement(DomDocument* target, const DomElement* element) {
 }
 
 DomElement* NextInSequence(const DomNodeList* list, bool restart) {
-  long long expected = (restart ? -1 : g_expectedSequence) + 1LL;
+  // Kept as wide as the values read, so a number beyond int is passed
+  // once and never again; nothing lies beyond the largest.
+  long long previous = restart ? -1 : g_expectedSequence;
+  if (previous == LLONG_MAX) return nullptr;
+  long long expected = previous + 1;
   if (!list) {
-    g_expectedSequence = static_cast<int>(std::min<long long>(expected, INT_MAX));
+    g_expectedSequence = expected;
     return nullptr;
   }
   // One pass finds the expected number or, across a gap, the smallest
@@ -483,16 +487,16 @@ DomElement* NextInSequence(const DomNodeList* list, bool restart) {
     const xercesc::DOMAttr* attribute = element->getAttributeNode(L"Sequence");
     if (!attribute) continue;
     long long value = SequenceValue(Text(attribute->getValue()));
-    if (value >= expected && value < best) {
+    if (value >= expected && (!match || value < best)) {
       best = value;
       match = element;
     }
   }
   if (!match) {
-    g_expectedSequence = static_cast<int>(std::min<long long>(expected, INT_MAX));
+    g_expectedSequence = expected;
     return nullptr;
   }
-  g_expectedSequence = static_cast<int>(std::min<long long>(best, INT_MAX));
+  g_expectedSequence = best;
   return match;
 }
 

@@ -222,6 +222,16 @@ TEST_F(XmlTest, NextInSequenceFollowsTheSequenceAttribute) {
   EXPECT_EQ(L"one", AttributeText(NextInSequence(gap->getChildNodes(), true), L"n"));
   EXPECT_EQ(L"far", AttributeText(NextInSequence(gap->getChildNodes(), false), L"n"));
   EXPECT_EQ(nullptr, NextInSequence(gap->getChildNodes(), false));
+  // Numbers beyond any integer are each returned once, and the walk ends.
+  DomElement* huge = LoadRoot("<R><I Sequence=\"3000000000\" n=\"a\"/><I Sequence=\"99999999999999999999\" n=\"b\"/>"
+                              "<I Sequence=\"1\" n=\"c\"/></R>");
+  ASSERT_NE(nullptr, huge);
+  order.clear();
+  int steps = 0;
+  for (DomElement* e = NextInSequence(huge->getChildNodes(), true); e && steps < 10;
+       e = NextInSequence(huge->getChildNodes(), false), ++steps)
+    order += AttributeText(e, L"n");
+  EXPECT_EQ(L"cab", order);
 }
 
 TEST_F(XmlTest, CopiedElementsAndMarkedIds) {
