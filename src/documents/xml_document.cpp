@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
@@ -218,6 +219,11 @@ DomDocument* XmlDocument::Load(const std::wstring& path, const FeatureList& feat
     for (const std::wstring& feature : features) {
       if (config->canSetParameter(feature.c_str(), true)) config->setParameter(feature.c_str(), true);
     }
+    // Entities defined in terms of each other would otherwise multiply a
+    // small hostile file (the index is writable by every user) until the
+    // process runs out of memory; past the limit the parse fails.
+    static xercesc::SecurityManager limits;
+    config->setParameter(XMLUni::fgXercesSecurityManager, static_cast<void*>(&limits));
 
     for (int attempt = 0; attempt < 2; ++attempt) {
       if (g_schemaUnresolved && config->canSetParameter(XMLUni::fgXercesSchema, false))

@@ -161,6 +161,26 @@ TEST_F(XmlTest, WithoutRoomBesideTheTargetTheSaveIsStillWhole) {
   EXPECT_EQ(kDeclaration + L"<DocumentRoot>\r\n  <A/>\r\n  <B/>\r\n</DocumentRoot>\r\n", ReadUtf16File(path));
 }
 
+TEST_F(XmlTest, EntitiesThatMultiplyWithoutBoundAreRefused) {
+  // Six levels of ten references each: a million expansions from a few
+  // hundred bytes; no document of the library declares entities at all.
+  std::string dtd = "<!DOCTYPE R [<!ENTITY e0 \"lol\">";
+  for (int level = 1; level <= 6; ++level) {
+    dtd += "<!ENTITY e" + std::to_string(level) + " \"";
+    for (int i = 0; i < 10; ++i) dtd += "&e" + std::to_string(level - 1) + ";";
+    dtd += "\">";
+  }
+  dtd += "]>";
+  EXPECT_EQ(nullptr, document_.Load(Write(L"laughs.xml", kHead + dtd + "<R><P Name=\"a\" Data=\"&e6;\"/></R>")));
+  EXPECT_NE(std::wstring::npos, document_.LastError().find(L"FATAL ERROR")) << document_.LastError();
+  // A few entities of ordinary size still load.
+  XmlDocument small;
+  DomDocument* dom = small.Load(Write(L"small.xml", kHead + "<!DOCTYPE R [<!ENTITY a \"x\"><!ENTITY b \"&a;&a;\">]>"
+                                                          "<R><P Data=\"&b;\"/></R>"));
+  ASSERT_NE(nullptr, dom);
+  EXPECT_EQ(L"xx", AttributeText(FirstChildElement(dom->getDocumentElement(), L"P"), L"Data"));
+}
+
 TEST_F(XmlTest, LoadClearsTheChangedMarkAndSaveKeepsIt) {
   DomElement* root = LoadRoot("<DocumentRoot/>");
   ASSERT_NE(nullptr, root);
