@@ -32,6 +32,8 @@ struct ExtractorState {
   std::wstring destinationWide;
   std::wstring lastFolder;
   std::wstring currentTarget;
+  // The file handed to the decoder whose data has not all come yet.
+  std::wstring unfinishedTarget;
   size_t heapInUse = 0;
   size_t heapPeak = 0;
   bool diagnostics = true;
@@ -201,6 +203,7 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
     PrintLine(L"  Failed to open %s for write.", state.currentTarget);
     return 0;
   }
+  state.unfinishedTarget = state.currentTarget;
   return fd;
 }
 
@@ -244,6 +247,8 @@ intptr_t CloseFileNotification(const cab::Notification& record) {
 }
 
 intptr_t Notify(cab::NotificationType type, cab::Notification* record) noexcept {
+  // The decoder has written all the file's data, even when it is cancelled now.
+  if (type == cab::kCloseFileInfo) State().unfinishedTarget.clear();
   if (AbortRequested()) return -1;
   try {
     switch (type) {
@@ -367,8 +372,15 @@ int ExtractCabinet(const std::wstring& cabinetPath, const std::wstring& targetFo
   }
 
   Send(EXTRACT_TEXT, L"Processing cabinet %s, %d files.", cabinetPath, int(info.files));
+  state.unfinishedTarget.clear();
   if (!cab::Copy(owner.context, name8.c_str(), folder8.c_str(), 0, Notify, nullptr, nullptr)) {
     owner.Release();
+    // A file cut off by a broken cabinet or a failed write must not stay
+    // under its real name, where it would pass for the whole file.
+    if (!state.unfinishedTarget.empty()) {
+      DeleteEvenReadOnly(state.unfinishedTarget);
+      state.unfinishedTarget.clear();
+    }
     return FailedExtraction(
         Send(EXTRACT_TEXT, L"  FDICopy() failed: code %d [%s]", error.code, DecoderErrorText(error.code)));
   }

@@ -264,6 +264,24 @@ TEST_F(CabinetExtraction, MissingCabinetNotACabinetAndTooLongTarget) {
   EXPECT_FALSE(FileExists(target_));
 }
 
+TEST_F(CabinetExtraction, BrokenDataLeavesNoPartFileUnderTheTargetName) {
+  // Stored blocks hold at most 32 KB: the first blocks of big.bin are written
+  // before the cut-off ones are missed.
+  std::string big = Pattern(200000, 3);
+  std::string index = IndexLine("small", "small.txt") + IndexLine("big", "Sub\\big.bin");
+  auto cabinet = MakeCabinet(Cabinet(L"cut.cab"), {{"IndexFile.dat", index}, {"small", "whole"}, {"big", big}},
+                             cab::Compression::Stored());
+  std::string bytes = ReadFileBytes(cabinet[0]);
+  ASSERT_TRUE(WriteFileBytes(cabinet[0], bytes.substr(0, bytes.size() - 100000)));
+
+  EXPECT_EQ(0, ExtractCabinet(cabinet[0], target_, recorder_.Handler()));
+  EXPECT_FALSE(recorder_.Of(EXTRACT_WRITTEN).empty());
+  EXPECT_TRUE(recorder_.Has(EXTRACT_TEXT, L"  FDICopy() failed: code 4 [Corrupt cabinet]"));
+  // What was whole stays; the cut file is gone, not kept short.
+  EXPECT_EQ("whole", ReadFileBytes(target_ + L"small.txt"));
+  EXPECT_FALSE(FileExists(target_ + L"Sub\\big.bin"));
+}
+
 TEST_F(CabinetExtraction, FileSpanningTwoCabinetsComesOutWhole) {
   cab::CabinetSetOptions set;
   set.maxCabinetSize = 40000;
