@@ -34,6 +34,7 @@ struct ExtractorState {
   std::wstring currentTarget;
   // The file handed to the decoder whose data has not all come yet.
   std::wstring unfinishedTarget;
+  bool closedDescriptor = false;  // the close notification closed the file
   size_t heapInUse = 0;
   size_t heapPeak = 0;
   bool diagnostics = true;
@@ -230,6 +231,8 @@ intptr_t CloseFileNotification(const cab::Notification& record) {
   ExtractorState& state = State();
   state.currentTarget = ResolveStoredName(record.text1 ? record.text1 : "", nullptr);
   _close(int(record.fd));
+  // From here on, an abort answer would make the decoder close it again.
+  state.closedDescriptor = true;
   if (state.currentTarget.empty()) return 1;
   std::wstring name = LastComponent(state.currentTarget);
   if (name == kPlaceholderName) {
@@ -250,6 +253,7 @@ intptr_t Notify(cab::NotificationType type, cab::Notification* record) noexcept 
   // The decoder has written all the file's data, even when it is cancelled now.
   if (type == cab::kCloseFileInfo) State().unfinishedTarget.clear();
   if (AbortRequested()) return -1;
+  State().closedDescriptor = false;
   try {
     switch (type) {
       case cab::kCopyFile:
@@ -276,8 +280,10 @@ intptr_t Notify(cab::NotificationType type, cab::Notification* record) noexcept 
         return 0;
     }
   } catch (...) {
-    // Nothing may unwind through the decoder; the copy ends instead.
-    return -1;
+    // Nothing may unwind through the decoder; the copy ends instead. A
+    // descriptor already closed here may by now belong to someone else, so
+    // the decoder must not close it: that answer fails the copy too.
+    return type == cab::kCloseFileInfo && State().closedDescriptor ? 0 : -1;
   }
 }
 

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <functional>
+#include <stdexcept>
 #include <set>
 
 #include "cab_writer.h"
@@ -280,6 +285,24 @@ TEST_F(CabinetExtraction, BrokenDataLeavesNoPartFileUnderTheTargetName) {
   // What was whole stays; the cut file is gone, not kept short.
   EXPECT_EQ("whole", ReadFileBytes(target_ + L"small.txt"));
   EXPECT_FALSE(FileExists(target_ + L"Sub\\big.bin"));
+}
+
+TEST_F(CabinetExtraction, HandlerFailingAfterTheCloseLeavesOtherDescriptorsAlone) {
+  auto cabinet = MakeCabinet(Cabinet(L"d.cab"), {{"IndexFile.dat", IndexLine("a", "a.txt")}, {"a", "aaa"}});
+  // The handler takes the lowest free descriptor, the one the file just gave
+  // back, and then fails.
+  int mine = -1;
+  std::wstring other = Cabinet(L"other.bin");
+  recorder_.answer = [&](int code, const std::wstring&) -> int {
+    if (code != orvo::fdintCLOSE_FILE_INFO) return 0;
+    mine = _wopen(other.c_str(), _O_CREAT | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    throw std::runtime_error("handler failed");
+  };
+  EXPECT_EQ(0, ExtractCabinet(cabinet[0], target_, recorder_.Handler()));
+  ASSERT_NE(-1, mine);
+  EXPECT_EQ(2, _write(mine, "ok", 2));
+  EXPECT_EQ(0, _close(mine));
+  EXPECT_EQ("ok", ReadFileBytes(other));
 }
 
 TEST_F(CabinetExtraction, FileSpanningTwoCabinetsComesOutWhole) {
