@@ -20,6 +20,9 @@ namespace {
 
 constexpr size_t kNarrowBuffer = 260;  // bytes, the terminating NUL included
 constexpr size_t kIndexKeyColumns = 38;
+// Far above what the lines of a cabinet set's files take up; a bigger index
+// is hostile and would take hours to read a character at a time.
+constexpr uint64_t kMaxIndexFileBytes = 16u << 20;
 const wchar_t kIndexFileName[] = L"IndexFile.dat";
 const wchar_t kPlaceholderName[] = L"empty.dir";
 
@@ -413,6 +416,14 @@ void LoadIndexFile() {
   ExtractorState& state = State();
   StruoIoFile file;
   if (file.Open(state.indexFilePath, GENERIC_READ, OPEN_EXISTING) != S_OK) return;
+  if (file.fileSize() > kMaxIndexFileBytes) {
+    PrintLine(L"  IndexFile.dat refused: larger than %u bytes", unsigned(kMaxIndexFileBytes));
+    if (state.handler) {
+      NoteAnswer(Send(EXTRACT_TEXT, L"  Refused IndexFile.dat of the cabinet: it is larger than %u bytes",
+                      unsigned(kMaxIndexFileBytes)));
+    }
+    return;
+  }
   std::wstring line;
   bool first = true;
   while (file.ReadLine(line)) {

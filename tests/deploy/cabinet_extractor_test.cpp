@@ -305,6 +305,22 @@ TEST_F(CabinetExtraction, HandlerFailingAfterTheCloseLeavesOtherDescriptorsAlone
   EXPECT_EQ("ok", ReadFileBytes(other));
 }
 
+TEST_F(CabinetExtraction, OversizedIndexFileIsRefusedAndRemoved) {
+  // Read a character at a time, an index of gigabytes would hold the
+  // installation for hours and exhaust memory; it is refused at its size.
+  std::string index = IndexLine("huge_key", "huge.txt") + std::string(16 << 20, 'x');
+  auto cabinet = MakeCabinet(Cabinet(L"huge.cab"), {{"IndexFile.dat", index}, {"huge_key", "data"}});
+  DWORD start = GetTickCount();
+  EXPECT_EQ(1, ExtractCabinet(cabinet[0], target_, recorder_.Handler()));
+  EXPECT_LT(GetTickCount() - start, 5000u);
+  EXPECT_EQ(0u, orvo::ExtractIndexMap().count(L"huge_key"));
+  EXPECT_FALSE(FileExists(target_ + L"huge.txt"));
+  EXPECT_FALSE(FileExists(orvo::TempFolder() + L"IndexFile.dat"));
+  bool told = false;
+  for (const std::wstring& line : recorder_.Of(EXTRACT_TEXT)) told |= line.find(L"IndexFile.dat") != std::wstring::npos;
+  EXPECT_TRUE(told);
+}
+
 TEST_F(CabinetExtraction, FileSpanningTwoCabinetsComesOutWhole) {
   cab::CabinetSetOptions set;
   set.maxCabinetSize = 40000;
