@@ -179,6 +179,15 @@ std::wstring TempFileName(const std::wstring& folder) {
 
 bool EnsureFolder(const std::wstring& folder, const std::wstring& name) {
   if (folder.empty()) return false;
+  if (folder.size() >= MAX_PATH && folder.compare(0, 4, L"\\\\?\\") != 0) {
+    // No folder this long can be made through a plain path. The chain is
+    // made up to its longest ancestor that can be, in one step: a hostile
+    // path of short components would otherwise recurse tens of thousands
+    // of levels deep.
+    size_t cut = folder.find_last_of(L'\\', MAX_PATH - 2);
+    if (cut != std::wstring::npos && cut > 0) EnsureFolder(folder.substr(0, cut + 1));
+    return name.empty();
+  }
   if (!IsFolder(folder)) EnsureFolder(ParentFolder(folder), LastPathComponent(folder));
   if (name.empty()) return true;
   // CombinePath rather than plain concatenation: a folder given without

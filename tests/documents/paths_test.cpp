@@ -93,6 +93,13 @@ TEST(Folders, EnsureFolderCreatesTheWholeChain) {
   EXPECT_FALSE(EnsureFolder(root + L"x\\y", L"z")) << "an existing subfolder is not created";
   EXPECT_FALSE(EnsureFolder(L"", L"z"));
   EXPECT_FALSE(IsFolder(root + L"x\\yz"));
+  // A folder text as long as the system allows, one short component after
+  // another (as a hostile record could hold), is refused by the system and
+  // returns; it must not exhaust the stack on the way.
+  std::wstring deep = root + L"deep\\";
+  while (deep.size() < 32000) deep += L"a\\";
+  EXPECT_TRUE(EnsureFolder(deep));
+  EXPECT_TRUE(IsFolder(root + L"deep\\a\\a")) << "the part that can exist is made";
   RemoveTree(root);
 }
 
