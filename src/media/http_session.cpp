@@ -176,17 +176,20 @@ int64_t HttpSession::ContentLength() {
   if (!request_) return -1;
   wchar_t text[32] = {0};
   DWORD size = sizeof(text) - sizeof(wchar_t);
-  if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return -1;
+  if (!HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    // A header too long for any byte count is there all the same.
+    return GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND ? -1 : kUnusableLength;
+  }
   int64_t value = 0;
   bool digits = false;
   for (const wchar_t* c = text; *c; ++c) {
     if (*c == L' ' && !digits) continue;
-    if (*c < L'0' || *c > L'9') return -1;
-    if (value > (INT64_MAX - 9) / 10) return -1;
+    if (*c < L'0' || *c > L'9') return kUnusableLength;
+    if (value > (INT64_MAX - 9) / 10) return kUnusableLength;
     value = value * 10 + (*c - L'0');
     digits = true;
   }
-  return digits ? value : -1;
+  return digits ? value : kUnusableLength;
 }
 
 bool HttpSession::ReadBlock(void* buffer, DWORD size, DWORD& read) {

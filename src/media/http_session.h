@@ -35,7 +35,8 @@ class HttpSession {
   bool SplitUrl(const std::wstring& url);
   // Makes the request an answered GET of the URL (status 200).
   bool Open(const std::wstring& url);
-  // The length the server announced for the open request's body; -1 when none.
+  // The length the server announced for the open request's body; -1 when
+  // none, kUnusableLength when the header holds no byte count that fits.
   int64_t ContentLength();
   // Reads the next part of the body; read is 0 at its end.
   bool ReadBlock(void* buffer, DWORD size, DWORD& read);
@@ -58,6 +59,7 @@ class HttpSession {
   static constexpr int kRetries = 7;
   static constexpr DWORD kRetryDelay = 3;  // milliseconds
   static constexpr size_t kMaxComponent = 255;
+  static constexpr int64_t kUnusableLength = -2;
 
  private:
   void CloseHandles();

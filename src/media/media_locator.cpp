@@ -174,6 +174,15 @@ int MediaLocator::Download(const std::wstring& url, const std::wstring& target) 
   }
 
   const int64_t expected = session.ContentLength();
+  if (expected == HttpSession::kUnusableLength) {
+    // The body could not be told complete from cut off.
+    file.reset();
+    session.Close();
+    DeletePath(partial, true, false);
+    InstallLog::WriteTo(logPath_, L"   !=> Download of %s refused: the server announced a length that is no byte count",
+                        url);
+    return kNotFound;
+  }
   int64_t received = 0;
   bool readFailed = false;
   bool writeFailed = false;

@@ -18,9 +18,13 @@ bool SendAll(SOCKET s, const std::string& data) {
   return true;
 }
 
-std::string Answer(int status, const char* reason, const std::string& body, size_t announced) {
+std::string Answer(int status, const char* reason, const std::string& body, const std::string& announced) {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: application/octet-stream\r\n" +
-         "Content-Length: " + std::to_string(announced) + "\r\nConnection: close\r\n\r\n" + body;
+         "Content-Length: " + announced + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string Answer(int status, const char* reason, const std::string& body, size_t announced) {
+  return Answer(status, reason, body, std::to_string(announced));
 }
 
 void Reset(SOCKET s) {
@@ -153,6 +157,8 @@ void FaultServer::Serve(uintptr_t socketValue) {
     SendAll(s, Answer(403, "Forbidden", "forbidden", 9));
   } else if (kind == "/short/") {
     SendAll(s, Answer(200, "OK", partial, kAnnounced));
+  } else if (kind == "/hugelength/") {
+    SendAll(s, Answer(200, "OK", partial, kHugeLength));
   } else if (kind == "/reset/") {
     Reset(s);
     return;

@@ -5,6 +5,8 @@
 //   /forbid4/...    403 for the first four requests of the path, then 200
 //   /forbid/...     403 always
 //   /short/...      Content-Length 10000, 100 bytes, then a closed connection
+//   /hugelength/... Content-Length kHugeLength (40 digits), 100 bytes,
+//                   then a closed connection
 //   /reset/...      connection reset before any answer
 //   /resetbody/...  headers and 100 bytes of 10000, then a reset
 //   /stall/...      no answer at all
@@ -39,6 +41,7 @@ class FaultServer {
 
   static constexpr size_t kAnnounced = 10000;
   static constexpr size_t kSent = 100;
+  static constexpr const char* kHugeLength = "9999999999999999999999999999999999999999";
 
  private:
   void AcceptLoop();

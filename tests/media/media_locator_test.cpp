@@ -165,7 +165,7 @@ TEST_F(MediaLocatorTest, BaseUrlsAreTriedInOrderAndNamesStayInsideTheFolder) {
 
 TEST_F(MediaLocatorTest, BrokenTransfersLeaveNothingBehind) {
   locator_.SetUp(root_, L"");
-  for (const char* base : {"/forbid/", "/short/", "/resetbody/", "/stallbody/"}) {
+  for (const char* base : {"/forbid/", "/short/", "/resetbody/", "/stallbody/", "/hugelength/"}) {
     std::wstring name = L"a.cab";
     EXPECT_EQ(2, Locate(name, server_->Url(base))) << base;
     EXPECT_TRUE(FolderEntries(TempMedia()).empty()) << base;
@@ -176,6 +176,8 @@ TEST_F(MediaLocatorTest, BrokenTransfersLeaveNothingBehind) {
   EXPECT_EQ(1, CountContaining(log, L"   !=> 403 when attempt to access /forbid/a.cab"));
   EXPECT_EQ(1, CountContaining(log, L"   !=> Download of " + server_->Url("/short/a.cab") + L" stopped after 100 of 10000 bytes"));
   EXPECT_EQ(3, CountContaining(log, L"stopped after"));
+  // A length no byte count can be checked against is no length to trust.
+  EXPECT_EQ(1, CountContaining(log, L"   !=> Download of " + server_->Url("/hugelength/a.cab") + L" refused: "));
 }
 
 TEST_F(MediaLocatorTest, FileThatCannotBeCreatedGives64) {
