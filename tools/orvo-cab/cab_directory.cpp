@@ -154,12 +154,22 @@ bool ReadCabinetDirectory(const std::string& utf8Path, CabinetDirectory* directo
 namespace {
 
 bool indexClosed = false;
+bool indexTooLarge = false;
+
+// The installer's extractor refuses a bigger index, so no file of such a
+// cabinet has a mapped path; it is not read into memory either.
+constexpr uint32_t kMaxIndexFileBytes = 16u << 20;
 
 intptr_t CaptureIndexFile(cab::NotificationType type, cab::Notification* record) {
   switch (type) {
     case cab::kCopyFile:
       if (indexClosed) return -1;  // nothing after the index is wanted
-      return std::strcmp(record->text1, "IndexFile.dat") == 0 ? kMemoryDescriptor : 0;
+      if (std::strcmp(record->text1, "IndexFile.dat") != 0) return 0;
+      if (record->size > kMaxIndexFileBytes) {
+        indexTooLarge = true;
+        return -1;
+      }
+      return kMemoryDescriptor;
     case cab::kCloseFileInfo:
       indexClosed = true;
       return 1;
@@ -187,8 +197,13 @@ bool ReadIndexFile(const std::string& utf8Path, std::vector<uint8_t>* bytes, std
   }
   MemorySink().clear();
   indexClosed = false;
+  indexTooLarge = false;
   bool copied = cab::Copy(context, name.c_str(), folder.c_str(), 0, CaptureIndexFile, nullptr, nullptr);
   cab::Destroy(context);
+  if (indexTooLarge) {
+    *error = "it is larger than " + std::to_string(kMaxIndexFileBytes) + " bytes";
+    return false;
+  }
   if (!indexClosed) {
     if (!copied) *error = utf8Path + ": cannot decode (code " + std::to_string(record.code) + ")";
     return false;

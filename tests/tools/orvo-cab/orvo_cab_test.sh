@@ -103,6 +103,13 @@ fi
 cab extract --stored-names "$(tpath plain.cab)" "$(tpath out_plain)" > plain.out 2>&1 || fail "extract --stored-names: $(cat plain.out)"
 cmp -s tree/docs/lines.txt out_plain/tree/docs/lines.txt || fail "extract --stored-names of a gcab cabinet"
 
+# An index bigger than any real one is refused, as the installer's extractor
+# refuses it, rather than read whole into memory.
+mkdir -p huge && (cd huge && awk 'BEGIN { for (i = 0; i < 600000; i++) printf "%-38s%s\r\n", "k" i, "some\\path\\" i }' > IndexFile.dat)
+(cd huge && gcab -c -z ../huge.cab IndexFile.dat)
+expect_failure "list of a cabinet with an oversized IndexFile.dat" list "$(tpath huge.cab)"
+grep -q 'larger than' fail.out || fail "no word of the oversized index: $(cat fail.out)"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failures"
   exit 1
