@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <set>
 
+#include <xercesc/util/XMLUni.hpp>
+
 #include "action/install_type.h"
 #include "action/installer_session.h"
 #include "documents/paths.h"
@@ -28,6 +30,14 @@ const wchar_t kFlags[] = L"Flags";
 const wchar_t kLpProps[] = L"INDEXED_LP_PROPS";
 
 InstallerSession& Session() { return InstallerSession::Instance(); }
+
+// Every user may write the index, and no index declares a document type: a
+// declaration planted in it would have the installer fetch whatever it
+// names (a file, a share, a server), so such a file does not load.
+FeatureList WithoutDocumentType(FeatureList features) {
+  features.push_back(xercesc::XMLUni::fgDOMDisallowDoctype);
+  return features;
+}
 
 template <class... A>
 void Log(std::wstring_view format, const A&... args) {
@@ -136,7 +146,7 @@ AppIndex::AppIndex(const std::wstring& path) : indexPath_(path) {}
 bool AppIndex::Open() {
   if (opened_) return true;
   std::wstring path = indexPath_.empty() ? AppIndexPath() : indexPath_;
-  DomDocument* document = Load(path);
+  DomDocument* document = Load(path, WithoutDocumentType(FeatureList()));
   if (!document) {
     Log(L" !=> Failed to load %s", path);
     Log(L"     > %s", LastError());
@@ -153,7 +163,7 @@ bool AppIndex::OpenValidated() {
   if (opened_) return true;
   std::wstring path = indexPath_.empty() ? AppIndexValidatedPath() : indexPath_;
   if (!PathExists(path)) return false;
-  DomDocument* document = Load(path, FullValidation());
+  DomDocument* document = Load(path, WithoutDocumentType(FullValidation()));
   if (!document) return false;
   index_ = document;
   opened_ = true;

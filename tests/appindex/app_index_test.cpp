@@ -108,6 +108,22 @@ TEST_F(AppIndexTest, NewProductsGoBeforeAnEmbeddedSchemaAndUnknownOnesAreNotRemo
   EXPECT_EQ(before, ReadFileBytes(path_));
 }
 
+TEST_F(AppIndexTest, AnIndexThatDeclaresADocumentTypeIsNeitherFollowedNorRewritten) {
+  // Every user may write the index; the installer must not go where a
+  // planted declaration points (a file, a share, a server) nor save it back.
+  WriteFileBytes(folder_ + L"planted.dtd", "<!ATTLIST Property Data CDATA \"from outside\">");
+  WriteFileBytes(path_, ToNarrow(L"<!DOCTYPE DocumentRoot SYSTEM \"planted.dtd\"><DocumentRoot><Product ProductCode=\"" +
+                                 code_ + L"\"><Properties><Property Name=\"P\"/></Properties><Directories/>"
+                                 L"<Users/></Product></DocumentRoot>"));
+  std::string before = ReadFileBytes(path_);
+  EXPECT_EQ(L"", AppIndex(path_).GetIndexedProperty(code_, L"P"));
+  Set(L"INDEXED_PROPERTIES", L"COLOR");
+  Set(L"COLOR", L"red");
+  Classify(IT_NEWINSTALL);
+  EXPECT_FALSE(AppIndex(path_).WriteProduct());
+  EXPECT_EQ(before, ReadFileBytes(path_));
+}
+
 TEST_F(AppIndexTest, ResolveUserReferencesEndsOnSelfReferences) {
   Set(L"INDEXED_PERUSERDIRS", L"UDIR");
   Set(L"UDIR", L"C:\\Users\\u\\");
