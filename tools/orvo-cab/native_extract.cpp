@@ -22,6 +22,7 @@ struct Run {
   fs::path root;
   bool verbose = false;
   NativeExtractResult* result = nullptr;
+  fs::path unfinished;  // opened for the decoder, its data not all written yet
 };
 Run* current = nullptr;
 
@@ -107,9 +108,11 @@ intptr_t Notify(cab::NotificationType type, cab::Notification* record) {
         ++result.failed;
         return 0;
       }
+      current->unfinished = target;
       return reinterpret_cast<intptr_t>(file);
     }
     case cab::kCloseFileInfo: {
+      current->unfinished.clear();
       fs::path target = TargetOf(record->text1);
       bool closed = std::fclose(reinterpret_cast<std::FILE*>(record->fd)) == 0;
       if (!closed) {
@@ -161,6 +164,11 @@ bool ExtractStoredNames(const std::string& cabinetPath, const std::string& folde
   }
   bool copied = cab::Copy(context, name.c_str(), cabinetFolder.c_str(), 0, Notify, nullptr, nullptr);
   cab::Destroy(context);
+  // A file cut off by the failure must not stay as if it were whole.
+  if (!copied && !run.unfinished.empty()) {
+    std::error_code ec;
+    fs::remove(run.unfinished, ec);
+  }
   current = nullptr;
   if (!copied && result->error.empty()) result->error = "decoding failed with code " + std::to_string(error.code);
   return copied;

@@ -103,6 +103,14 @@ fi
 cab extract --stored-names "$(tpath plain.cab)" "$(tpath out_plain)" > plain.out 2>&1 || fail "extract --stored-names: $(cat plain.out)"
 cmp -s tree/docs/lines.txt out_plain/tree/docs/lines.txt || fail "extract --stored-names of a gcab cabinet"
 
+# A cabinet cut short fails the extraction and leaves no short file that
+# would pass for the whole one.
+mkdir -p cut && head -c 300000 /dev/urandom > cut/big.bin
+(cd cut && gcab -c ../cut.cab big.bin)
+head -c 150000 cut.cab > cut_short.cab
+expect_failure "extract of a cut cabinet" extract --stored-names "$(tpath cut_short.cab)" "$(tpath out_cut)"
+[ ! -e out_cut/big.bin ] || fail "extract of a cut cabinet left $(stat -c %s out_cut/big.bin) bytes of big.bin"
+
 # An index bigger than any real one is refused, as the installer's extractor
 # refuses it, rather than read whole into memory.
 mkdir -p huge && (cd huge && awk 'BEGIN { for (i = 0; i < 600000; i++) printf "%-38s%s\r\n", "k" i, "some\\path\\" i }' > IndexFile.dat)
