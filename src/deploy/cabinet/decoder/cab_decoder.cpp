@@ -400,8 +400,16 @@ int OpenCabinet(Context& c, const char* name, const Cabinet* prev, bool announce
 // The cabinet after cab, held once more for the caller: one already open,
 // one opened before in this copy (again, silently), or a new one that the
 // caller is told about first.
+// The header names the next cabinet; it is opened in the cabinet folder, so
+// a name that is a path (another folder, a drive, another machine) is refused.
+bool IsPlainCabinetName(const char* name) {
+  if (!name[0] || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  return std::strpbrk(name, "/\\:") == nullptr;
+}
+
 int Successor(Context& c, Cabinet& cab, Cabinet** out) {
   if (!(cab.flags & kFlagNextCabinet)) return kErrorCorruptCabinet;
+  if (!IsPlainCabinetName(cab.nextName)) return kErrorCabinetNotFound;
   uint32_t serial = cab.serial + 1;
   for (Cabinet& slot : c.cabs) {
     if (slot.used && slot.serial == serial) {

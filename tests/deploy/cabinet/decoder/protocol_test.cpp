@@ -231,6 +231,24 @@ TEST_F(Decoder, WrongMembersOfASet) {
   EXPECT_EQ(x.error.code, kErrorReserveMismatch);
 }
 
+// The next cabinet's name comes from the header: it may only name a file in
+// the cabinet folder, never a path elsewhere or on another machine.
+TEST_F(Decoder, NextCabinetNameMustBeAPlainFileName) {
+  CabOptions o;
+  o.method = kMszip;
+  for (const char* name : {"../s2.cab", "sub/s2.cab", "sub\\s2.cab", "\\\\srv\\share\\s2.cab", "C:s2.cab", ".."}) {
+    SCOPED_TRACE(name);
+    std::vector<Bytes> set = BuildSet(ThreeFiles(), o, {"s1.cab", name}, {{2, true}});
+    MemoryFiles::Get().Reset();
+    Put("s1.cab", set[0]);
+    MemoryFiles::Get().Put(std::string("c/") + name, set[1]);
+    Extraction x = Run("s1.cab");
+    EXPECT_FALSE(x.ok);
+    EXPECT_EQ(x.error.code, kErrorCabinetNotFound);
+    EXPECT_EQ(MemoryFiles::Get().opened, std::vector<std::string>{"c/s1.cab"});
+  }
+}
+
 // ---- hostile cabinets ----------------------------------------------------------
 
 TEST_F(Decoder, IsCabinetLooksAtTheHeaderOnly) {
