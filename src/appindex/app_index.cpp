@@ -108,6 +108,9 @@ void ReadDirectoryTable(const DomElement* directories, DirectoryTable& table) {
   }
 }
 
+// The longest text ResolveUserReferences builds.
+constexpr size_t kLongestResolvedText = 1u << 20;
+
 std::wstring Lower(std::wstring text) {
   if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
   return text;
@@ -468,7 +471,20 @@ void AppIndex::ResolveUserReferences(const std::wstring& productCode, const std:
     std::wstring value;
     if (!GetUserDirectory(productCode, userName, name, value)) value = Session().GetProperty(name);
     expanded.insert(name);
-    ReplaceAll(text, L"[" + name + L"]", value);
+    std::wstring reference = L"[" + name + L"]";
+    // Names whose values hold other names twice over (a hostile index can
+    // chain its folders so) double the text with each one; past a length no
+    // folder or value comes near, the reference stays as it is.
+    size_t count = 0;
+    for (size_t at = text.find(reference); at != std::wstring::npos; at = text.find(reference, at + reference.size()))
+      ++count;
+    if (value.size() > reference.size() &&
+        (text.size() >= kLongestResolvedText ||
+         value.size() - reference.size() > (kLongestResolvedText - text.size()) / count)) {
+      from = open + 1;
+      continue;
+    }
+    ReplaceAll(text, reference, value);
     from = 0;
   }
 }

@@ -64,7 +64,7 @@ class AppIndex : public XmlDocument {
   bool CollectDirectories(const std::wstring& productCode, DirectoryTable& product, UserDirectoryTables& users);
   // Replaces each "[name]" by the user's folder of that directory or the
   // installer property of that name; a name whose value brings it back is
-  // expanded once only.
+  // expanded once only, and the text grows to a bounded length.
   void ResolveUserReferences(const std::wstring& productCode, const std::wstring& userName, std::wstring& text);
   bool RemoveProduct(const std::wstring& productCode);
   std::wstring LookupProperty(const std::wstring& productCode, const std::wstring& name);

@@ -145,6 +145,22 @@ TEST_F(AppIndexTest, ResolveUserReferencesEndsOnSelfReferences) {
   text = L"[SELF]|[PING]|[MISSING]|[open";
   index.ResolveUserReferences(code_, CurrentUserName(), text);
   EXPECT_EQ(L"x[SELF]|[PING]||[open", text);
+
+  // Folders in the index that name each other twice over would double the
+  // text with every name; the expansion stops long before memory runs out.
+  std::wstring chain;
+  for (int i = 0; i < 24; ++i)
+    chain += L"<Directory Name=\"D" + std::to_wstring(i) + L"\" Data=\"[D" + std::to_wstring(i + 1) + L"][D" +
+             std::to_wstring(i + 1) + L"]\"/>";
+  WriteFileBytes(path_, ToNarrow(L"<DocumentRoot><Product ProductCode=\"" + code_ + L"\"><Properties/><Directories/>"
+                                 L"<Users><User Name=\"" + CurrentUserName() + L"\"><Directories>" + chain +
+                                 L"<Directory Name=\"D24\" Data=\"leaf\"/></Directories></User></Users></Product>"
+                                 L"</DocumentRoot>"));
+  AppIndex hostile(path_);
+  text = L"[D0]";
+  hostile.ResolveUserReferences(code_, CurrentUserName(), text);
+  EXPECT_GT(text.size(), 1000u) << "ordinary growth is expanded";
+  EXPECT_LE(text.size(), 1u << 20);
 }
 
 }  // namespace
