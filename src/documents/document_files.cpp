@@ -51,11 +51,14 @@ PendingFile::~PendingFile() {
 
 bool PendingFile::Open() {
   // Beside the target under its own name, so that a file left by a killed
-  // process is found and reused on the next save; one still open elsewhere
-  // is passed over.
+  // process is found and removed on the next save; one still open elsewhere
+  // is passed over. Whatever stands at the name (a leftover, or a link that
+  // someone planted in a folder every user may write to) is deleted, never
+  // opened: the content goes only into a file this save created itself.
   for (int attempt = 0; attempt < kTemporaryNames && file_ == INVALID_HANDLE_VALUE; ++attempt) {
     std::wstring name = target_ + L".~" + std::to_wstring(attempt);
-    file_ = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DeleteFileW(name.c_str());
+    file_ = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ != INVALID_HANDLE_VALUE) temporary_ = name;
   }
   if (file_ == INVALID_HANDLE_VALUE) {

@@ -146,6 +146,21 @@ TEST_F(XmlTest, FailureWhileWritingLeavesTheOldFileByteForByte) {
   EXPECT_NE(std::wstring::npos, ReadUtf16File(path).find(L"<Gr\u00f6\u00dfe/>"));
 }
 
+// The temporary name beside the index is predictable, and every user may
+// create files in that folder: a link planted there must not be written
+// through, so the save goes to a file it created itself.
+TEST_F(XmlTest, SaveNeverWritesThroughAFilePlantedAtTheTemporaryName) {
+  std::wstring victim = Write(L"victim.txt", "precious");
+  std::wstring path = Write(L"a.xml", kHead + "<DocumentRoot><A/></DocumentRoot>");
+  ASSERT_TRUE(CreateHardLinkW((path + L".~0").c_str(), victim.c_str(), nullptr));
+  XmlDocument document;
+  ASSERT_NE(nullptr, document.Load(path));
+  document.root()->appendChild(document.document()->createElement(L"B"));
+  ASSERT_TRUE(document.Save());
+  EXPECT_EQ("precious", ReadFileBytes(victim));
+  EXPECT_EQ(kDeclaration + L"<DocumentRoot>\r\n  <A/>\r\n  <B/>\r\n</DocumentRoot>\r\n", ReadUtf16File(path));
+}
+
 TEST_F(XmlTest, WithoutRoomBesideTheTargetTheSaveIsStillWhole) {
   for (int i = 0; i < 8; ++i) ASSERT_TRUE(CreateDirectoryW((folder_ + L"a.xml.~" + std::to_wstring(i)).c_str(), nullptr));
   std::string old = kHead + "<DocumentRoot><A/></DocumentRoot>";
