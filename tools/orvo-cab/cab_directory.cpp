@@ -5,6 +5,7 @@
 
 #include "cab_decoder.h"
 #include "cab_format.h"
+#include "action/utf8.h"
 #include "decoder_io.h"
 #include "file_io.h"
 
@@ -34,24 +35,6 @@ bool TakeName(const std::vector<uint8_t>& bytes, size_t* pos, std::string* name)
     }
   }
   return false;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
 }
 
 bool LooksLikeUtf16(const std::vector<uint8_t>& bytes) {
