@@ -28,6 +28,18 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   need_update=1
 fi
 
+# A mirror in the middle of a sync fails an update now and then: try again,
+# then go on with whatever lists were fetched (the install says if any lack).
+apt_update() {
+  local try
+  for try in 1 2 3 4 5; do
+    "$@" update -q && return 0
+    say "apt-get update failed (try $try), retrying"
+    sleep $((try * 10))
+  done
+  say "apt-get update kept failing; going on with the lists at hand"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -36,8 +48,24 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing: ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -q
-  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt_update "${sudo_cmd[@]}" apt-get
+  if ! "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    # A suite whose index for one architecture failed to download leaves
+    # the two architectures at different versions, which multiarch refuses.
+    # Install from the release and its updates alone, with lists of our own.
+    say "install failed; trying again from the release and its updates only"
+    fallback=$deps/apt-fallback
+    mkdir -p "$fallback/lists/partial" "$fallback/parts"
+    cat > "$fallback/sources.list" <<SRC
+deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
+SRC
+    fallback_opts=(-o Dir::Etc::SourceList="$fallback/sources.list"
+                   -o Dir::Etc::SourceParts="$fallback/parts"
+                   -o Dir::State::Lists="$fallback/lists")
+    apt_update "${sudo_cmd[@]}" apt-get "${fallback_opts[@]}"
+    "${sudo_cmd[@]}" apt-get "${fallback_opts[@]}" install -y -q --no-install-recommends "${missing[@]}"
+  fi
 else
   say "all packages present"
 fi
@@ -59,7 +87,7 @@ SRC
             -o Dir::State::Lists="$apt_dir/lists"
             -o Dir::Cache="$apt_dir/cache"
             -o APT::Sandbox::User=root)
-  apt-get "${apt_opts[@]}" update -q
+  apt_update apt-get "${apt_opts[@]}"
   rm -rf "$deps/src"/xerces-c* "$deps/build/xerces" "$xerces_prefix"
   (cd "$deps/src" && apt-get "${apt_opts[@]}" source -q xerces-c)
   srcdir=$(find "$deps/src" -maxdepth 1 -type d -name 'xerces-c-*' | head -n1)
