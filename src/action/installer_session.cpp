@@ -113,6 +113,14 @@ int InstallerSession::SetPropertyText(const std::wstring& name, const std::wstri
   return int(MsiSetPropertyW(handle_, name.c_str(), value.c_str()));
 }
 
+bool InstallerSession::SetTargetPath(const std::wstring& directory, const std::wstring& folder) {
+  if (!ready_) return false;
+  UINT result = MsiSetTargetPathW(handle_, directory.c_str(), folder.c_str());
+  Log(L"    => Set target path: %s: %s", directory, folder);
+  if (result != ERROR_SUCCESS) Log(L"    !=> Failed to set target path %s: %u", directory, result);
+  return result == ERROR_SUCCESS;
+}
+
 bool InstallerSession::EvaluateConditionText(const std::wstring& condition, bool quiet) {
   if (!ready_) return false;
   bool result = MsiEvaluateConditionW(handle_, condition.c_str()) == MSICONDITION_TRUE;
