@@ -1,0 +1,32 @@
+// OrvoInit: decides what the installation does with each Orvo, then sets
+// the properties the chosen Orvos define and writes the master profiles.
+#include "action/frame.h"
+#include "action/installer_session.h"
+#include "catalog/catalog_initialization.h"
+#include "catalog/orvo_model.h"
+#include "media/media_locator.h"
+#include "registry/application_defaults.h"
+#include "registry/profiles.h"
+
+extern "C" UINT __stdcall OrvoInit(MSIHANDLE handle) {
+  return orvo::GuardEntryPoint(L"OrvoInit", [&]() -> UINT {
+    orvo::Frame frame(handle, L"OrvoInit");
+    auto& session = orvo::InstallerSession::Instance();
+    orvo::MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
+
+    orvo::OrvoCatalog catalog;
+    int result = orvo::InitializeCatalog(catalog);
+    if (result != 0) return static_cast<UINT>(result);
+
+    std::wstring guid = session.GetProperty(L"_ORVOGUID", true);
+    std::wstring flag = L"ORVO_KELTRAEXECUTEFLAG" + guid;
+    if (session.EvaluateCondition(L"%s", flag)) {
+      session.SetPropertyText(flag, std::wstring());
+      return ERROR_SUCCESS;
+    }
+    result = orvo::SetApplicationDefaults(catalog);
+    if (result != 0) return static_cast<UINT>(result);
+    if (session.installType() & orvo::IT_SECONDARY) return ERROR_SUCCESS;
+    return static_cast<UINT>(orvo::InitProfiles(catalog));
+  });
+}
