@@ -1,0 +1,245 @@
+// User copies of profiles built from the machine's master copies, for the
+// running user and, through their saved hives, for other users.
+#include <gtest/gtest.h>
+
+#include "action/installer_session.h"
+#include "appindex/app_index.h"
+#include "documents/paths.h"
+#include "registry/profiles.h"
+#include "registry/registry_key.h"
+#include "registry/user_hives.h"
+#include "support/msi_package.h"
+#include "support/test_files.h"
+
+using namespace orvo;
+using namespace orvo::test;
+
+namespace {
+
+const wchar_t kRoot[] = L"Software\\OrvoTests\\Profiles";
+const wchar_t kSeed[] = L"Software\\OrvoTests\\HiveSeed";
+
+std::wstring Text(HKEY hive, const std::wstring& path, const std::wstring& name) {
+  CRegistry key;
+  key.Open(hive, path);
+  return key.GetString(name);
+}
+bool Exists(HKEY hive, const std::wstring& path) {
+  CRegistry key;
+  return key.Open(hive, path);
+}
+
+void EnablePrivilege(const wchar_t* name) {
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid);
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  CloseHandle(token);
+}
+
+// A hive file whose keys are those written below the seed key.
+void SaveHive(const std::wstring& file, const std::wstring& macroRoot) {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kSeed);
+  {
+    CRegistryWrite seed;
+    ASSERT_TRUE(seed.Open(HKEY_CURRENT_USER, kSeed));
+    if (!macroRoot.empty()) {
+      CRegistryWrite macros;
+      ASSERT_TRUE(macros.Open(seed.key(), std::wstring(kRoot) + L"\\struoProfile\\Macros"));
+      macros.SetString(L"ROOT", macroRoot);
+    } else {
+      CRegistryWrite bare;
+      ASSERT_TRUE(bare.Open(seed.key(), L"Software\\Other"));
+    }
+    EnsureFolder(ParentFolder(file));
+    EnablePrivilege(SE_BACKUP_NAME);
+    ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyW(seed.key(), file.c_str(), nullptr));
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, kSeed);
+}
+
+class Profiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = ScratchFolder(L"profiles");
+    {
+      MsiPackage package(folder_ + L"p.msi");
+      code_ = package.productCode();
+      package.Property(L"ZIRBHOSTAPPREGROOT", kRoot);
+      package.Property(L"ROOT", L"C:\\Mine");
+      package.Commit();
+    }
+    session_ = OpenPackage(folder_ + L"p.msi");
+    ASSERT_TRUE(session_);
+    logPath_ = CombinePath(TempFolder(), L"orvo_profiles_test.log");
+    DeleteFileW(logPath_.c_str());
+    InstallerSession::Instance().Begin(session_.get(), L"Profiles", L"orvo_profiles_test.log");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRoot);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+  }
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRoot);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+    AppIndex index;
+    if (index.Open()) index.RemoveProduct(code_);
+    session_.reset();
+    RemoveTree(folder_);
+  }
+  void Master(const std::wstring& profile, const std::wstring& name, const std::wstring& text) {
+    CRegistryWrite key;
+    ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, std::wstring(kRoot) + L"\\Profiles\\" + profile));
+    key.SetString(name, text);
+  }
+  std::wstring Log() { return ReadUtf16File(logPath_); }
+
+  std::wstring folder_, logPath_, code_;
+  unique_msihandle session_;
+};
+
+TEST_F(Profiles, UserCopiesTakeBasesInOrderThenTheProfileAndKeepTheirFirstBackup) {
+  std::wstring user = std::wstring(kRoot) + L"\\Profiles\\P";
+  std::wstring backup = std::wstring(kRoot) + L"\\struoProfile\\Default\\P";
+  Master(L"A", L"V", L"a");
+  Master(L"A", L"FromBases", L"a");
+  Master(L"B", L"FromBases", L"b");
+  Master(L"Q", L"Unrelated", L"q");
+  Master(L"P", L"BaseData", L"A;;B;Missing;");
+  Master(L"P", L"V", L"p");
+  Master(L"P", L"Path", L"%ROOT%\\Tools");
+  {
+    CRegistryWrite p;
+    ASSERT_TRUE(p.Open(HKEY_LOCAL_MACHINE, std::wstring(kRoot) + L"\\Profiles\\P"));
+    p.SetDword(L"Path.ProfileEntryFlags", 1);
+    CRegistryWrite mine;
+    ASSERT_TRUE(mine.Open(HKEY_CURRENT_USER, user));
+    mine.SetString(L"Path", L"C:\\Own");
+    mine.SetString(L"OnlyMine", L"kept");
+  }
+  TextList search{L"%ROOT%"}, replace{L"C:\\Data"};
+  EXPECT_TRUE(CloneProfile(L"P", search, replace));
+  EXPECT_EQ(L"p", Text(HKEY_CURRENT_USER, user, L"V")) << "the profile's own data wins over its bases";
+  EXPECT_EQ(L"b", Text(HKEY_CURRENT_USER, user, L"FromBases")) << "a later base wins over an earlier one";
+  EXPECT_EQ(L"C:\\Own;C:\\Data\\Tools", Text(HKEY_CURRENT_USER, user, L"Path"));
+  EXPECT_EQ(L"kept", Text(HKEY_CURRENT_USER, user, L"OnlyMine"));
+  EXPECT_EQ(L"A;;B;Missing;", Text(HKEY_CURRENT_USER, user, L"BaseData"));
+  EXPECT_EQ(L"", Text(HKEY_CURRENT_USER, user, L"Unrelated")) << "an empty base name copies nothing";
+  EXPECT_FALSE(Exists(HKEY_CURRENT_USER, user + L"\\Q"));
+  EXPECT_EQ(L"p", Text(HKEY_CURRENT_USER, backup, L"V"));
+
+  Master(L"P", L"V", L"p2");
+  EXPECT_TRUE(CloneProfile(L"P", search, replace));
+  EXPECT_EQ(L"p2", Text(HKEY_CURRENT_USER, user, L"V"));
+  EXPECT_EQ(L"p", Text(HKEY_CURRENT_USER, backup, L"V")) << "a reset copy is made once";
+  std::wstring log = Log();
+  EXPECT_EQ(1u, CountOf(log, L"    => Creating backup for profile reset of P\r\n"));
+  EXPECT_EQ(1u, CountOf(log, L"    => Backup for profile reset of P already exists\r\n"));
+
+  EXPECT_TRUE(DeleteProfile(L"P"));
+  EXPECT_FALSE(Exists(HKEY_CURRENT_USER, user));
+  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, backup)) << "the reset copy of a deleted profile stays";
+  EXPECT_TRUE(DeleteProfile(L""));
+  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Profiles")) << "an empty name deletes nothing";
+  EXPECT_TRUE(CloneProfile(L"Absent", search, replace));
+  EXPECT_NE(std::wstring::npos, Log().find(L"  !=> Failed to open source profile key Absent"));
+}
+
+TEST_F(Profiles, OtherUsersAreReachedThroughTheirHivesOneAtATime) {
+  Master(L"P", L"Where", L"%ROOT%\\Tools");
+  std::wstring users = folder_ + L"Users\\";
+  SaveHive(users + L"Other\\ntuser.dat", L"D:\\Other");
+  SaveHive(users + L"bare\\ntuser.dat", L"");
+  SaveHive(users + L"zeta\\ntuser.dat", L"E:\\Zeta");
+  if (!FileExists(AppIndexPath())) ASSERT_TRUE(WriteResourceFile(kEmptyAppIndex, AppIndexPath()));
+  {
+    AppIndex index;
+    ASSERT_TRUE(index.WriteProduct());
+  }
+  {
+    AppIndex index;
+    ASSERT_TRUE(index.Open());
+    DomElement* product = index.GetOrCreateProduct(code_);
+    ASSERT_TRUE(product);
+    DomElement* list = FirstChildElement(product, L"Users");
+    ASSERT_TRUE(list);
+    for (const std::wstring& user : TextList{L"Other", L"bare", L"gone", L"zeta", CurrentUserName()}) {
+      DomElement* entry = FindChildElement(list, L"User", L"Name", user);
+      if (!entry) {
+        entry = index.document()->createElement(L"User");
+        entry->setAttribute(L"Name", user.c_str());
+        list->appendChild(entry);
+      }
+      DomElement* directories = FirstChildElement(entry, L"Directories");
+      if (!directories) {
+        directories = index.document()->createElement(L"Directories");
+        entry->appendChild(directories);
+      }
+      index.SetNameData(directories, L"Directory", L"AppDataFolder", users + user + L"\\AppData\\Roaming\\");
+    }
+    ASSERT_TRUE(index.Save());
+  }
+  MsiSetPropertyW(session_.get(), L"VersionNT", L"501");
+  UserHiveTable downlevel = UserTable(code_);
+  EXPECT_EQ(users + L"Other\\AppData\\ntuser.dat", downlevel[L"Other"]);
+  MsiSetPropertyW(session_.get(), L"VersionNT", L"601");
+  UserHiveTable table = UserTable(code_);
+  ASSERT_EQ(5u, table.size());
+  EXPECT_EQ(users + L"Other\\ntuser.dat", table[L"Other"]);
+
+  TextList reached, written;
+  OtherUserPass(
+      table,
+      [&](const std::wstring& user) {
+        reached.push_back(user);
+        TextList search, replace;
+        if (!LoadMacroTable(search, replace)) {
+          InstallerSession::Instance().Log(L"  !=> Macros not defined for user %s", user);
+          return;
+        }
+        CloneProfile(L"P", search, replace);
+        // Written into the loaded hive, not the running user's.
+        written.push_back(Text(HKEY_USERS, L"OtherUser\\" + std::wstring(kRoot) + L"\\Profiles\\P", L"Where"));
+      },
+      L"   => Updating HKCU from %s");
+  EXPECT_EQ((TextList{L"Other", L"bare", L"zeta"}), reached);
+  EXPECT_FALSE(Exists(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Profiles\\P")) << "the running user untouched";
+  EXPECT_FALSE(Exists(HKEY_USERS, L"OtherUser")) << "the last hive was unloaded";
+  std::wstring log = Log();
+  EXPECT_NE(std::wstring::npos, log.find(L" !=> Failed to access " + users + L"gone\\ntuser.dat for user gone"));
+  EXPECT_NE(std::wstring::npos, log.find(L"  !=> Macros not defined for user bare"));
+  EXPECT_NE(std::wstring::npos, log.find(L"   => Updating HKCU from " + users + L"zeta\\ntuser.dat"));
+
+  EXPECT_EQ((TextList{L"D:\\Other\\Tools", L"E:\\Zeta\\Tools"}), written);
+}
+
+TEST_F(Profiles, MacroStoresKeepNonEmptyTextsInAChangeOfContent) {
+  std::wstring store = std::wstring(kRoot) + L"\\struoProfile\\Macros";
+  MsiSetPropertyW(session_.get(), L"COLOR", L"blue");
+  MsiSetPropertyW(session_.get(), L"SHAPE", L"round");
+  {
+    CRegistryWrite existing;
+    ASSERT_TRUE(existing.Open(HKEY_LOCAL_MACHINE, store));
+    existing.SetString(L"COLOR", L"red");
+    existing.SetString(L"SHAPE", L"");
+    existing.SetDword(L"NUMBER", 4);
+  }
+  InstallerSession::Instance().Classify(InstallTypeToText(IT_ADDREMOVE));
+  EXPECT_TRUE(StoreMacros(HKEY_LOCAL_MACHINE, {L"COLOR", L"SHAPE", L"ROOT"}));
+  EXPECT_EQ(L"red", Text(HKEY_LOCAL_MACHINE, store, L"COLOR"));
+  EXPECT_EQ(L"round", Text(HKEY_LOCAL_MACHINE, store, L"SHAPE"));
+  EXPECT_EQ(L"C:\\Mine", Text(HKEY_LOCAL_MACHINE, store, L"ROOT"));
+
+  // The user's store takes the running installation's values of the
+  // machine store's string names.
+  InitUserMacros();
+  TextList search, replace;
+  ASSERT_TRUE(LoadMacroTable(search, replace));
+  EXPECT_EQ((TextList{L"%COLOR%", L"%ROOT%", L"%SHAPE%"}), search);
+  EXPECT_EQ((TextList{L"blue", L"C:\\Mine", L"round"}), replace);
+  EXPECT_EQ(L"    !=> Error not defined", LogSystemError(0));
+  EXPECT_EQ(std::wstring::npos, Log().find(L"Error not defined"));
+}
+
+}  // namespace
