@@ -9,6 +9,19 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 deps=${ORVO_DEPS:-$top/.deps}
 say() { printf '[bootstrap] %s\n' "$*"; }
 
+# One line per step here; what the tools print goes to the log, which is
+# shown only when a step fails.
+log_dir=${ORVO_BUILD:-$top/build}
+mkdir -p "$log_dir"
+log=$log_dir/bootstrap.log
+: > "$log"
+quietly() { printf '\n$ %s\n' "$*" >> "$log"; "$@" >> "$log" 2>&1; }
+fail() {
+  say "FAILED: $*; the end of $log:"
+  tail -n 40 "$log" >&2
+  exit 1
+}
+
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
@@ -24,7 +37,7 @@ packages=(
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   say "adding the i386 architecture"
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
+  quietly "${sudo_cmd[@]}" dpkg --add-architecture i386 || fail "dpkg --add-architecture i386"
   need_update=1
 fi
 
@@ -33,7 +46,7 @@ fi
 apt_update() {
   local try
   for try in 1 2 3 4 5; do
-    "$@" update -q && return 0
+    quietly "$@" update -q && return 0
     say "apt-get update failed (try $try), retrying"
     sleep $((try * 10))
   done
@@ -49,7 +62,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing: ${missing[*]}"
   apt_update "${sudo_cmd[@]}" apt-get
-  if ! "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+  if ! quietly "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; then
     # A suite whose index for one architecture failed to download leaves
     # the two architectures at different versions, which multiarch refuses.
     # Install from the release and its updates alone, with lists of our own.
@@ -64,7 +77,8 @@ SRC
                    -o Dir::Etc::SourceParts="$fallback/parts"
                    -o Dir::State::Lists="$fallback/lists")
     apt_update "${sudo_cmd[@]}" apt-get "${fallback_opts[@]}"
-    "${sudo_cmd[@]}" apt-get "${fallback_opts[@]}" install -y -q --no-install-recommends "${missing[@]}"
+    quietly "${sudo_cmd[@]}" apt-get "${fallback_opts[@]}" install -y -q --no-install-recommends "${missing[@]}" ||
+      fail "installing the packages"
   fi
 else
   say "all packages present"
@@ -89,21 +103,21 @@ SRC
             -o APT::Sandbox::User=root)
   apt_update apt-get "${apt_opts[@]}"
   rm -rf "$deps/src"/xerces-c* "$deps/build/xerces" "$xerces_prefix"
-  (cd "$deps/src" && apt-get "${apt_opts[@]}" source -q xerces-c)
+  (cd "$deps/src" && quietly apt-get "${apt_opts[@]}" source -q xerces-c) || fail "fetching the xerces-c source"
   srcdir=$(find "$deps/src" -maxdepth 1 -type d -name 'xerces-c-*' | head -n1)
   [ -n "$srcdir" ] || { say "xerces-c source not found"; exit 1; }
   say "building xerces-c from $srcdir"
-  cmake -S "$srcdir" -B "$deps/build/xerces" -G Ninja \
+  quietly cmake -S "$srcdir" -B "$deps/build/xerces" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$xerces_prefix" \
     -DBUILD_SHARED_LIBS=OFF \
     -Dtranscoder=windows -Dnetwork-accessor=winsock \
     -Dmessage-loader=inmemory -Dxmlch-type=wchar_t \
-    -Dthreads=ON
-  cmake --build "$deps/build/xerces" --target xerces-c
+    -Dthreads=ON || fail "configuring xerces-c"
+  quietly cmake --build "$deps/build/xerces" --target xerces-c || fail "building xerces-c"
   for component in development runtime; do
-    cmake --install "$deps/build/xerces/src" --component "$component" >/dev/null
+    quietly cmake --install "$deps/build/xerces/src" --component "$component" || fail "installing xerces-c"
   done
   [ -f "$xerces_prefix/lib/libxerces-c.a" ] || { say "xerces-c build did not produce libxerces-c.a"; exit 1; }
   touch "$xerces_stamp"
