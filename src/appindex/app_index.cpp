@@ -284,7 +284,8 @@ bool AppIndex::WriteProduct() {
   for (const auto& name : perUserNames) {
     if (IndexOfText(directoryNames, name) < 0) directoryNames.push_back(name);
   }
-  for (const auto& name : directoryNames) WriteDirectory(code, name, IndexOfText(perUserNames, name) >= 0);
+  // One save for the whole record: the index can hold hundreds of products.
+  for (const auto& name : directoryNames) RecordDirectory(code, name, IndexOfText(perUserNames, name) >= 0);
 
   if (!session.GetProperty(L"PARENTPRODUCTCODE").empty()) {
     ImportParentProperties();
@@ -304,6 +305,10 @@ bool AppIndex::WriteProduct() {
 }
 
 bool AppIndex::WriteDirectory(const std::wstring& productCode, const std::wstring& name, bool perUser) {
+  return RecordDirectory(productCode, name, perUser) && Save(L"UTF-16", L"\r\n");
+}
+
+bool AppIndex::RecordDirectory(const std::wstring& productCode, const std::wstring& name, bool perUser) {
   if (!Open()) return false;
   auto& session = Session();
   std::wstring folder = session.GetProperty(name);
@@ -335,7 +340,7 @@ bool AppIndex::WriteDirectory(const std::wstring& productCode, const std::wstrin
     Log(L"  => For user %s directory %s resolves to %s", CurrentUserName(), name, folder);
     MarkPerUser(SetNameData(userDirectories, kDirectory, name, folder));
   }
-  return Save(L"UTF-16", L"\r\n");
+  return true;
 }
 
 void AppIndex::ImportParentProperties() {

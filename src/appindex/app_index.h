@@ -75,6 +75,8 @@ class AppIndex : public XmlDocument {
 
  private:
   void ImportParentProperties();
+  // WriteDirectory without the save.
+  bool RecordDirectory(const std::wstring& productCode, const std::wstring& name, bool perUser);
   DomElement* FindProduct(const std::wstring& productCode);
   std::wstring CodeOrCurrent(const std::wstring& productCode);
 
