@@ -124,6 +124,8 @@ class IndexEndToEnd : public ::testing::Test {
   void TearDown() override {
     for (const auto& code : installed_) RunMsiexec(L"/x " + code + L" /qn");
     RemoveTree(folder_);
+    // The prefix is shared: leave no index behind, broken or not.
+    RemoveTree(ParentFolder(indexPath_));
   }
   void Install(const Product& product, const std::wstring& extra = L"") {
     ASSERT_EQ(0u, RunMsiexec(L"/i \"" + product.msi + L"\" /qn " + extra));
