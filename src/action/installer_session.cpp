@@ -157,14 +157,14 @@ std::wstring InstallerSession::SourceFolder() {
   return sourceFolder_;
 }
 
-void InstallerSession::ReportProgress(int messageType, int value1, int value2) {
+int InstallerSession::ReportProgress(int messageType, int value1, int value2) {
   if (!progressRecord_) progressRecord_.reset(MsiCreateRecord(4));
   MSIHANDLE r = progressRecord_.get();
   MsiRecordSetInteger(r, 1, messageType);
   MsiRecordSetInteger(r, 2, value1);
   MsiRecordSetInteger(r, 3, value2);
   MsiRecordSetInteger(r, 4, 0);
-  MsiProcessMessage(handle_, INSTALLMESSAGE_PROGRESS, r);
+  return MsiProcessMessage(handle_, INSTALLMESSAGE_PROGRESS, r);
 }
 
 int InstallerSession::SendInfoText(const std::wstring& templ, const std::wstring& text) {

@@ -53,7 +53,8 @@ class InstallerSession {
   std::wstring SourceFolder();
   // The directory's target folder (MsiSetTargetPathW), logged.
   bool SetTargetPath(const std::wstring& directory, const std::wstring& folder);
-  void ReportProgress(int messageType, int value1, int value2);
+  // The user interface's answer (IDCANCEL on a cancel).
+  int ReportProgress(int messageType, int value1, int value2);
   int SendActionData(const std::wstring& text1, const std::wstring& text2);
   std::wstring RecordString(MSIHANDLE record, unsigned field);
   bool ExtractStream(MSIHANDLE record, const std::wstring& targetPath);
