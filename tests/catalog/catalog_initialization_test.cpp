@@ -1,0 +1,144 @@
+// The catalogue initialization inside one session: the master document
+// found and installed, folder records, bypassed cabinets, the progress
+// reservation, the hand-over properties and the second-call short path.
+#include <gtest/gtest.h>
+
+#include "action/installer_session.h"
+#include "appindex/app_index.h"
+#include "catalog/catalog_initialization.h"
+#include "catalog/orvo_model.h"
+#include "documents/paths.h"
+#include "support/media_tree.h"
+#include "support/msi_package.h"
+#include "support/test_files.h"
+
+using namespace orvo;
+using namespace orvo::test;
+
+namespace {
+
+class CatalogInitialization : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    media_ = ScratchFolder(L"catinit_media");
+    product_ = ScratchFolder(L"catinit_product");
+    MasterDocumentSpec master;
+    for (const wchar_t* name : {L"X", L"Y", L"Z"}) {
+      MasterOrvoSpec orvo;
+      orvo.name = name;
+      orvo.display = L"true";
+      orvo.mediaPath = std::wstring(L"Packs\\") + name + L".xml";
+      master.orvos.push_back(orvo);
+      PackDocumentSpec pack;
+      pack.orvoId = name;
+      std::wstring cost = name == std::wstring(L"X") ? L"7" : name == std::wstring(L"Y") ? L"8" : L"9";
+      pack.cabinets.push_back({L"0", std::wstring(name) + L".cab", name == std::wstring(L"Z") ? L"NOSUCH" : L"",
+                               cost, L"1", L"DATADIR", L""});
+      ASSERT_TRUE(WritePackDocument(media_ + L"Content\\Packs\\" + name + L".xml", pack));
+      ASSERT_TRUE(WriteContentCabinet(media_ + L"Content\\Packs\\" + std::wstring(name) + L".cab", {{L"f.txt", "f"}}));
+    }
+    ASSERT_TRUE(WriteMasterDocument(media_ + L"Content\\", master));
+    {
+      MsiPackage package(media_ + L"p.msi");
+      code_ = package.productCode();
+      package.Property(L"_ORVOGUID", L"_G");
+      package.Property(L"ORVO_DOCUMENT", L"Content\\master.xml");
+      package.Property(L"INSTALLDIR", product_);
+      package.Property(L"CD_LOCAL_FOLDERS", L"LOCALDIR");
+      package.Property(L"CD_SHARED_FOLDERS", L"SHAREDDIR");
+      package.Property(L"RCITEM_0", L"0;1;2;LOCALDIR;4;5;C:\\Local\\;D:\\Shared\\;8");
+      package.Property(L"RCITEM_1", L"0;1;2;SHAREDDIR;4;5;C:\\Local2\\;D:\\Shared2\\;8");
+      package.Property(L"RCITEM_2", L"0;1;2;OTHERDIR;4;5;C:\\Eight\\;D:\\Eight\\");
+      package.Property(L"RCITEM_4", L"0;1;2;LATEDIR;4;5;C:\\Late\\;D:\\Late\\;8");
+      package.Property(L"ORVO_SELECTED", L"X;Y;Z");
+      package.Commit();
+    }
+    session_ = OpenPackage(media_ + L"p.msi");
+    ASSERT_TRUE(session_);
+    logPath_ = CombinePath(TempFolder(), L"orvo_catinit_test.log");
+    DeleteFileW(logPath_.c_str());
+    auto& session = InstallerSession::Instance();
+    session.Begin(session_.get(), L"CatalogInitialization", L"orvo_catinit_test.log");
+    session.Classify(InstallTypeToText(IT_NEWINSTALL));
+    if (!FileExists(AppIndexPath())) ASSERT_TRUE(WriteResourceFile(kEmptyAppIndex, AppIndexPath()));
+    AppIndex index;
+    ASSERT_TRUE(index.WriteProduct());
+  }
+  void TearDown() override {
+    AppIndex index;
+    if (index.Open()) index.RemoveProduct(code_);
+    session_.reset();
+    RemoveTree(media_);
+    RemoveTree(product_);
+  }
+  std::wstring Get(const std::wstring& name) { return InstallerSession::Instance().GetProperty(name, true); }
+  void Set(const std::wstring& name, const std::wstring& value) {
+    MsiSetPropertyW(session_.get(), name.c_str(), value.c_str());
+  }
+  std::wstring Indexed(const std::wstring& name) {
+    AppIndex index;
+    return index.GetIndexedProperty(code_, name);
+  }
+  std::wstring Log() { return ReadUtf16File(logPath_); }
+
+  std::wstring media_, product_, code_, logPath_;
+  unique_msihandle session_;
+};
+
+TEST_F(CatalogInitialization, FirstInstallationInstallsTheMasterAndHandsOver) {
+  OrvoCatalog catalog;
+  ASSERT_EQ(0, InitializeCatalog(catalog));
+  std::wstring master = product_ + L"Orvos\\master.xml";
+  ASSERT_TRUE(FileExists(master));
+  EXPECT_TRUE(FileExists(product_ + L"Orvos\\master.xsd"));
+  XmlDocument installed;
+  ASSERT_TRUE(installed.Load(master));
+  EXPECT_EQ(media_, ChildText(installed.root(), L"MediaRoot"));
+  EXPECT_EQ(product_ + L"Orvos\\", ChildText(installed.root(), L"OrvoInstallRoot"));
+  EXPECT_EQ(L"Content\\", ChildText(installed.root(), L"MasterDocumentFolder"));
+  EXPECT_EQ(code_, ChildText(installed.root(), L"ProductCode"));
+  EXPECT_EQ(media_, Get(L"KELTRA_SOURCE_ROOT"));
+
+  // Folder records: 9 fields read, 8 ignored, the loop ends at the first gap.
+  EXPECT_EQ(L"C:\\Local\\", Get(L"LOCALDIR"));
+  EXPECT_EQ(L"D:\\Shared2\\", Get(L"SHAREDDIR"));
+  EXPECT_EQ(L"", Get(L"OTHERDIR"));
+  EXPECT_EQ(L"", Get(L"LATEDIR"));
+  EXPECT_EQ(L"LOCALDIR", Indexed(L"CD_LOCAL_FOLDERS"));
+
+  for (const wchar_t* name : {L"X", L"Y", L"Z"}) EXPECT_EQ(kRequestInstall, catalog.Find(name)->request) << name;
+  std::wstring type = InstallTypeToText(IT_NEWINSTALL);
+  EXPECT_EQ(type + L";" + master + L";", Get(L"orvo_Install_G")) << "an empty window title keeps its field";
+  EXPECT_EQ(type + L";" + master + L";", Get(L"orvo_Remove_G"));
+  EXPECT_EQ(master, Get(L"orvo_CloneProfiles_G"));
+  EXPECT_EQ(L"Z:Z.cab", Indexed(L"ORVO_BYPASS_CABINETS"));
+  EXPECT_EQ(L"X;Y;Z", Indexed(L"ORVO_SELECTED"));
+  EXPECT_EQ(master, Indexed(L"ORVO_INSTALLED_MASTER_DOCUMENT"));
+  EXPECT_NE(std::wstring::npos, Log().find(L"  => Reserving 3 ticks on the progress bar. Actual value: 3"))
+      << "7, 8 and 9 each divided by 5 on their own";
+
+  // A second call of the same installation only loads the catalogue.
+  Set(L"ORVO_KELTRAEXECUTEFLAG_G", L"1");
+  EnsureFolder(CombinePath(TempFolder(), L"OrvosFolder"));
+  ASSERT_TRUE(CopyPath(master, CombinePath(TempFolder(), L"OrvosFolder\\master.xml"), true));
+  CopyPath(product_ + L"Orvos\\master.xsd", CombinePath(TempFolder(), L"OrvosFolder\\master.xsd"), true);
+  Set(L"ORVO_SELECTED", L"X");
+  Set(L"orvo_Install_G", L"");
+  OrvoCatalog again;
+  ASSERT_EQ(0, InitializeCatalog(again));
+  EXPECT_EQ(L"1", Get(L"ORVO_EXECSEQDOWNLOADCOMPLETE"));
+  EXPECT_EQ(L"", Get(L"orvo_Install_G")) << "nothing handed over again";
+  EXPECT_NE(std::wstring::npos, Log().find(L"  UI initialization complete"));
+  RemoveTree(CombinePath(TempFolder(), L"OrvosFolder\\"));
+}
+
+TEST_F(CatalogInitialization, AFirstInstallationWithoutMasterDocumentStops) {
+  DeletePath(media_ + L"Content\\master.xml", true, false);
+  OrvoCatalog catalog;
+  EXPECT_EQ(1608, InitializeCatalog(catalog));
+  EXPECT_NE(std::wstring::npos, Log().find(L" !=> Failed to locate master document"));
+  EXPECT_FALSE(FileExists(product_ + L"Orvos\\master.xml"));
+  EXPECT_EQ(0u, catalog.size());
+}
+
+}  // namespace
