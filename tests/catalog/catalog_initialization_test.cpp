@@ -19,18 +19,20 @@ namespace {
 
 class CatalogInitialization : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // One media tree for the suite: the process's media locator keeps the
+  // first media root it is given, as it does in an installation.
+  static void SetUpTestSuite() {
     media_ = ScratchFolder(L"catinit_media");
-    product_ = ScratchFolder(L"catinit_product");
     MasterDocumentSpec master;
     for (const wchar_t* name : {L"X", L"Y", L"Z"}) {
       MasterOrvoSpec orvo;
       orvo.name = name;
-      orvo.display = L"true";
+      orvo.display = name == std::wstring(L"Y") ? L"false" : L"true";
       orvo.mediaPath = std::wstring(L"Packs\\") + name + L".xml";
       master.orvos.push_back(orvo);
       PackDocumentSpec pack;
       pack.orvoId = name;
+      if (name != std::wstring(L"Y")) pack.inheritance = L"Y;";
       std::wstring cost = name == std::wstring(L"X") ? L"7" : name == std::wstring(L"Y") ? L"8" : L"9";
       pack.cabinets.push_back({L"0", std::wstring(name) + L".cab", name == std::wstring(L"Z") ? L"NOSUCH" : L"",
                                cost, L"1", L"DATADIR", L""});
@@ -38,6 +40,11 @@ class CatalogInitialization : public ::testing::Test {
       ASSERT_TRUE(WriteContentCabinet(media_ + L"Content\\Packs\\" + std::wstring(name) + L".cab", {{L"f.txt", "f"}}));
     }
     ASSERT_TRUE(WriteMasterDocument(media_ + L"Content\\", master));
+  }
+  static void TearDownTestSuite() { RemoveTree(media_); }
+
+  void SetUp() override {
+    product_ = ScratchFolder(L"catinit_product");
     {
       MsiPackage package(media_ + L"p.msi");
       code_ = package.productCode();
@@ -68,7 +75,7 @@ class CatalogInitialization : public ::testing::Test {
     AppIndex index;
     if (index.Open()) index.RemoveProduct(code_);
     session_.reset();
-    RemoveTree(media_);
+    DeleteFileW((media_ + L"p.msi").c_str());
     RemoveTree(product_);
   }
   std::wstring Get(const std::wstring& name) { return InstallerSession::Instance().GetProperty(name, true); }
@@ -81,9 +88,12 @@ class CatalogInitialization : public ::testing::Test {
   }
   std::wstring Log() { return ReadUtf16File(logPath_); }
 
-  std::wstring media_, product_, code_, logPath_;
+  static std::wstring media_;
+  std::wstring product_, code_, logPath_;
   unique_msihandle session_;
 };
+
+std::wstring CatalogInitialization::media_;
 
 TEST_F(CatalogInitialization, FirstInstallationInstallsTheMasterAndHandsOver) {
   OrvoCatalog catalog;
@@ -132,10 +142,45 @@ TEST_F(CatalogInitialization, FirstInstallationInstallsTheMasterAndHandsOver) {
   RemoveTree(CombinePath(TempFolder(), L"OrvosFolder\\"));
 }
 
+// Y is not displayed and inherited by X and Z.
+TEST_F(CatalogInitialization, InheritedOrvosStayWhileASelectedOrvoNeedsThem) {
+  OrvoCatalog first;
+  ASSERT_EQ(0, InitializeCatalog(first));
+  std::wstring master = product_ + L"Orvos\\master.xml";
+  {
+    XmlDocument installed;
+    ASSERT_TRUE(installed.Load(master));
+    DomNodeList* orvos = installed.document()->getElementsByTagName(L"Orvo");
+    for (XMLSize_t i = 0; i < orvos->getLength(); ++i)
+      static_cast<DomElement*>(orvos->item(i))->setAttribute(L"Installed", L"true");
+    ASSERT_TRUE(installed.Save());
+  }
+  auto requests = [](const OrvoCatalog& catalog) {
+    std::wstring text;
+    for (const auto& [name, orvo] : catalog.orvos()) text += name + L"=" + RequestName(orvo->request) + L" ";
+    return text;
+  };
+  InstallerSession::Instance().Classify(InstallTypeToText(IT_REINSTALL | IT_ADDREMOVE));
+  Set(L"ORVO_SELECTED", L"Z");
+  OrvoCatalog change;
+  ASSERT_EQ(0, InitializeCatalog(change));
+  EXPECT_EQ(3u, change.size());
+  EXPECT_EQ(L"X=kRequestRemove Y=kRequestInstall Z=kRequestNull ", requests(change))
+      << "X leaves; Y, inherited by the selected Z, is installed again";
+
+  InstallerSession::Instance().Classify(InstallTypeToText(IT_UNINSTALL));
+  OrvoCatalog removal;
+  ASSERT_EQ(0, InitializeCatalog(removal));
+  EXPECT_EQ(L"X=kRequestRemove Y=kRequestRemove Z=kRequestRemove ", requests(removal))
+      << "a complete removal selects nothing and drops what the leaving Orvos inherit";
+}
+
 TEST_F(CatalogInitialization, AFirstInstallationWithoutMasterDocumentStops) {
-  DeletePath(media_ + L"Content\\master.xml", true, false);
+  std::wstring path = media_ + L"Content\\master.xml";
+  ASSERT_TRUE(MoveFileW(path.c_str(), (path + L".away").c_str()));
   OrvoCatalog catalog;
   EXPECT_EQ(1608, InitializeCatalog(catalog));
+  MoveFileW((path + L".away").c_str(), path.c_str());
   EXPECT_NE(std::wstring::npos, Log().find(L" !=> Failed to locate master document"));
   EXPECT_FALSE(FileExists(product_ + L"Orvos\\master.xml"));
   EXPECT_EQ(0u, catalog.size());
