@@ -4,6 +4,7 @@
 #include "action/installer_session.h"
 #include "catalog/orvo_model.h"
 #include "catalog/untrusted_paths.h"
+#include "deploy/contained_path.h"
 #include "documents/paths.h"
 #include "media/media_locator.h"
 
@@ -86,6 +87,11 @@ size_t OrvoCatalog::Load(XmlDocument& master, bool downloads) {
     auto* element = static_cast<DomElement*>(elements->item(i));
     auto orvo = std::make_unique<Orvo>();
     orvo->name = AttributeText(element, L"Name");
+    // The name becomes the file name of the Orvo's reference documents.
+    if (!IsPlainFileName(orvo->name)) {
+      session.Log(L"  -> Refused the name of %s", orvo->name);
+      continue;
+    }
     orvo->mediaPath = ChildText(element, L"MediaPath");
     orvo->standalonePath = ChildText(element, L"StandalonePath");
     orvo->standalone = AttributeText(element, L"Standalone") == L"true";

@@ -60,4 +60,9 @@ inline bool IsContainedRelativePath(std::wstring_view relative) {
   return true;
 }
 
+// One name within a folder: contained, and no separator to reach below it.
+inline bool IsPlainFileName(std::wstring_view name) {
+  return IsContainedRelativePath(name) && name.find_first_of(L"\\/") == std::wstring_view::npos;
+}
+
 }  // namespace orvo

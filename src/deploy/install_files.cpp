@@ -23,12 +23,6 @@ std::wstring WithOneTrailingBackslash(std::wstring path) {
   return path + L'\\';
 }
 
-// The reference documents lie at "Keltra\Orvos\<name>_ref.xml": a name
-// that is not one plain file name would put them elsewhere.
-bool IsPlainFileName(const std::wstring& name) {
-  return IsContainedRelativePath(name) && name.find_first_of(L"\\/") == std::wstring::npos;
-}
-
 // Only an absolute folder can be extracted into; anything else would land
 // relative to the installer's working folder.
 bool IsUsableFolder(const std::wstring& path) {

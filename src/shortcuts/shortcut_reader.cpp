@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "action/installer_session.h"
+#include "deploy/contained_path.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 
@@ -23,12 +24,6 @@ enum TemplateField : size_t {
 // The attribute's value when it is present; the default otherwise.
 std::wstring AttributeOr(const DomElement* element, const wchar_t* name, const std::wstring& fallback) {
   return element->hasAttribute(name) ? AttributeText(element, name) : fallback;
-}
-
-// The name comes from a pack document: it names a file in the folder and
-// nothing else, so no separator, drive or stream may take it elsewhere.
-bool IsPlainName(const std::wstring& name) {
-  return name.find_first_of(L"\\/:") == std::wstring::npos;
 }
 
 // A folder from an installer property: a drive path or a share, never a
@@ -74,7 +69,7 @@ void ReadShortcuts(const Orvo& orvo, ShortcutList& records) {
         workingProperty.empty() ? ParentFolder(record.target) : session.GetProperty(workingProperty);
     record.folder = session.GetProperty(folderProperty.empty() ? L"DesktopFolder" : folderProperty);
     std::wstring name = session.FormatRecordText(AttributeText(element, L"Name"));
-    if (!IsPlainName(name)) {
+    if (!IsPlainFileName(name)) {
       session.Log(L" !=> Shortcut refused, its name leaves %s: %s", record.folder, name);
       continue;
     }
