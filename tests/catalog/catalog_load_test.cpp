@@ -1,0 +1,173 @@
+// Loading the catalogue from media written by the tests: states and
+// identification as the documents give them, cabinets in sequence order,
+// unavailable and broken pack documents, hostile paths, and cabinets found
+// on the media or downloaded.
+#include <gtest/gtest.h>
+
+#include "action/installer_session.h"
+#include "catalog/orvo_model.h"
+#include "documents/paths.h"
+#include "media/media_locator.h"
+#include "media/media_support.h"
+#include "support/media_tree.h"
+#include "support/msi_package.h"
+#include "support/test_files.h"
+
+using namespace orvo;
+using namespace orvo::test;
+
+namespace {
+
+class CatalogLoad : public ::testing::Test {
+ protected:
+  // One media root for the suite: the process's media locator keeps the
+  // first it is given, as it does in an installation.
+  static void SetUpTestSuite() {
+    base_ = ScratchFolder(L"catload");
+    media_ = base_ + L"media\\";
+  }
+  static void TearDownTestSuite() { RemoveTree(base_); }
+
+  void SetUp() override {
+    installRoot_ = ScratchFolder(L"catload_installed") + L"Orvos\\";
+    {
+      MsiPackage package(base_ + L"p.msi");
+      package.Commit();
+    }
+    session_ = OpenPackage(base_ + L"p.msi");
+    ASSERT_TRUE(session_);
+    logPath_ = CombinePath(TempFolder(), L"orvo_catload_test.log");
+    DeleteFileW(logPath_.c_str());
+    InstallerSession::Instance().Begin(session_.get(), L"CatalogLoad", L"orvo_catload_test.log");
+  }
+  void TearDown() override {
+    session_.reset();
+    RemoveTree(ParentFolder(installRoot_));
+  }
+  void Orvo(const std::wstring& name, const std::wstring& mediaPath, const std::wstring& action = L"",
+            const std::wstring& installed = L"") {
+    MasterOrvoSpec orvo;
+    orvo.name = name;
+    orvo.display = L"true";
+    orvo.mediaPath = mediaPath;
+    orvo.action = action;
+    orvo.installed = installed;
+    master_.orvos.push_back(orvo);
+  }
+  // The installed master document as the initialization leaves it.
+  XmlDocument& LoadMaster() {
+    master_.extra = {{L"OrvoInstallRoot", installRoot_}, {L"MasterDocumentFolder", L"Content\\"}};
+    master_.mediaRoot = media_;
+    EXPECT_TRUE(WriteMasterDocument(installRoot_, master_));
+    DomDocument* document = nullptr;
+    EXPECT_TRUE(LoadDocument(document_, installRoot_ + L"master.xml", document, WriteToInstallLog));
+    return document_;
+  }
+  std::wstring Log() { return ReadUtf16File(logPath_); }
+
+  static std::wstring base_, media_;
+  std::wstring installRoot_, logPath_;
+  MasterDocumentSpec master_;
+  XmlDocument document_;
+  unique_msihandle session_;
+};
+
+std::wstring CatalogLoad::base_, CatalogLoad::media_;
+
+TEST_F(CatalogLoad, DocumentsBecomeTheCatalogueAndBadOnesStayOut) {
+  std::wstring content = base_ + L"media\\Content\\";
+  PackDocumentSpec lang;
+  lang.orvoId = L"";
+  lang.languages = {L"EN-US", L"en-us"};
+  lang.regions = {L"us", L"GB"};
+  lang.preferAnyRegion = L"1";
+  lang.cabFolder = L"Cabs";
+  lang.useIdAsCabFolder = L"yes";
+  lang.cabinets = {{L"2", L"second.cab", L"", L"5", L"", L"DATA", L""},
+                   {L"0", L"first.cab", L"", L"7", L"", L"DATA", L""},
+                   {L"-1", L"negative.cab", L"", L"", L"", L"", L""},
+                   {L"", L"unnumbered.cab", L"", L"", L"", L"", L""},
+                   {L"0", L"again.cab", L"", L"", L"", L"", L""},
+                   {L"3", L"..\\..\\outside.cab", L"", L"", L"", L"", L""},
+                   {L"4", L"gone.cab", L"", L"", L"", L"", L""}};
+  ASSERT_TRUE(WritePackDocument(content + L"Lang\\Lang.xml", lang));
+  ASSERT_TRUE(WriteContentCabinet(content + L"Lang\\Cabs\\first.cab", {{L"a.txt", "a"}}));
+  ASSERT_TRUE(WriteContentCabinet(content + L"Lang\\Cabs\\second.cab", {{L"b.txt", "b"}}));
+  PackDocumentSpec heir;
+  heir.orvoId = L"Heir";
+  heir.inheritance = L"Nobody;Lang;";
+  ASSERT_TRUE(WritePackDocument(content + L"Heir.xml", heir));
+  // A sequence that is no number fails the schema.
+  PackDocumentSpec broken;
+  broken.cabinets = {{L"first", L"x.cab", L"", L"", L"", L"", L""}};
+  ASSERT_TRUE(WritePackDocument(content + L"Broken.xml", broken));
+
+  Orvo(L"Lang", L"Lang\\Lang.xml", L"Install", L"true");
+  Orvo(L"Heir", L"Heir.xml", L"remove");
+  Orvo(L"Broken", L"Broken.xml", L"install");
+  Orvo(L"Missing", L"Missing.xml");
+  Orvo(L"Escape", L"..\\..\\..\\escape.xml");
+  Orvo(L"..\\Named", L"Heir.xml");
+  MediaLocator::Instance().SetUp(media_, L"");
+
+  OrvoCatalog catalog;
+  EXPECT_EQ(2u, catalog.Load(LoadMaster(), true));
+  orvo::Orvo* l = catalog.Find(L"Lang");
+  orvo::Orvo* h = catalog.Find(L"Heir");
+  ASSERT_TRUE(l && h);
+  EXPECT_EQ(kRequestNull, l->request) << "Action values are compared exactly";
+  EXPECT_EQ(kCurrentlyInstalled, l->current);
+  EXPECT_EQ(kRequestRemove, h->request);
+  EXPECT_EQ(TextList{L"en-us"}, l->languages);
+  EXPECT_TRUE(l->preferAnyRegion);
+  EXPECT_TRUE(l->regions.empty()) << "any region: the list is not read";
+  EXPECT_EQ(L"Cabs", l->cabFolder) << "no OrvoId to use as the folder";
+  EXPECT_EQ(TextList{L"Lang"}, h->inherits);
+  ASSERT_EQ(3u, l->cabinets.size());
+  EXPECT_EQ(L"first.cab", l->cabinets[0]->name);
+  EXPECT_EQ(L"second.cab", l->cabinets[1]->name);
+  EXPECT_EQ(L"gone.cab", l->cabinets[2]->name);
+  EXPECT_TRUE(l->cabinets[0]->acquired);
+  EXPECT_EQ(media_ + L"Content\\Lang\\Cabs\\first.cab", l->cabinets[0]->sourcePath);
+  EXPECT_FALSE(l->cabinets[2]->acquired);
+  EXPECT_EQ(installRoot_ + L"Lang\\Lang.xml", l->packDocumentPath);
+  EXPECT_TRUE(FileExists(installRoot_ + L"Lang\\orvo_pack.xsd")) << "the schema comes with the pack document";
+  EXPECT_FALSE(FileExists(ParentFolder(installRoot_) + L"escape.xml"));
+  EXPECT_EQ((TextList{L"Missing", L"Escape"}), catalog.unavailable());
+
+  std::wstring log = Log();
+  EXPECT_NE(std::wstring::npos, log.find(L"  -> Failed to load " + installRoot_ + L"Broken.xml"));
+  EXPECT_NE(std::wstring::npos, log.find(L"    => The following Orvos are not available: Missing Escape"));
+  EXPECT_NE(std::wstring::npos, log.find(L"   !=> Failed to resolve Content\\Lang\\Cabs\\gone.cab"));
+  EXPECT_NE(std::wstring::npos, log.find(L"  -> Refused cabinet ..\\..\\outside.cab of Lang"));
+  EXPECT_NE(std::wstring::npos, log.find(L"  -> Refused the name of ..\\Named"));
+  EXPECT_EQ(std::wstring::npos, log.find(L"Downloaded")) << "found on the media: no message of its own";
+  size_t heirLine = log.find(L"                                 Heir:");
+  size_t langLine = log.find(L"                                 Lang:");
+  EXPECT_TRUE(heirLine != std::wstring::npos && heirLine < langLine) << "status lines in name order";
+}
+
+TEST_F(CatalogLoad, ACabinetMissingFromTheMediaIsDownloaded) {
+  ASSERT_NE(0, NginxPort()) << "nginx is not running";
+  std::wstring served = NginxFile(L"media\\catalog\\Content\\remote.cab");
+  ASSERT_TRUE(WriteContentCabinet(served, {{L"r.txt", "remote"}}));
+  PackDocumentSpec pack;
+  pack.orvoId = L"Remote";
+  pack.url = NginxUrl(L"/media/catalog/");
+  pack.cabinets = {{L"0", L"remote.cab", L"", L"1", L"", L"DATA", L""}};
+  ASSERT_TRUE(WritePackDocument(media_ + L"Content\\Remote.xml", pack));
+  Orvo(L"Remote", L"Remote.xml", L"install");
+  MediaLocator::Instance().SetUp(media_, L"");
+
+  OrvoCatalog catalog;
+  ASSERT_EQ(1u, catalog.Load(LoadMaster(), true));
+  const CabinetEntry& entry = *catalog.Find(L"Remote")->cabinets.at(0);
+  EXPECT_TRUE(entry.acquired);
+  EXPECT_EQ(ReadFileBytes(served), ReadFileBytes(entry.sourcePath));
+  EXPECT_NE(std::wstring::npos, Log().find(L"    => Downloaded " + entry.sourcePath));
+  DeleteFileW(entry.sourcePath.c_str());
+  DeleteFileW(served.c_str());
+  EXPECT_EQ(CombinePath(TempFolder(), L"KeltraTempMedia\\Content\\remote.cab"), entry.sourcePath);
+}
+
+}  // namespace
