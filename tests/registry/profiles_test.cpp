@@ -8,6 +8,8 @@
 #include "registry/profiles.h"
 #include "registry/registry_key.h"
 #include "registry/user_hives.h"
+#include "catalog/orvo_model.h"
+#include "support/media_tree.h"
 #include "support/msi_package.h"
 #include "support/test_files.h"
 
@@ -212,6 +214,61 @@ TEST_F(Profiles, OtherUsersAreReachedThroughTheirHivesOneAtATime) {
   EXPECT_NE(std::wstring::npos, log.find(L"   => Updating HKCU from " + users + L"zeta\\ntuser.dat"));
 
   EXPECT_EQ((TextList{L"D:\\Other\\Tools", L"E:\\Zeta\\Tools"}), written);
+}
+
+TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
+  Orvo orvo;
+  orvo.name = L"Pack";
+  orvo.packDocumentPath = folder_ + L"Pack.xml";
+  PackDocumentSpec pack;
+  ProfileSpec profile;
+  profile.name = L"[ProfileName]";
+  profile.visible = L"True";
+  profile.inheritance = L"A;[BASE]";
+  profile.entries = {{L"", L"Hex", L"REG_DWORD", L"", L"0x1F"},
+                     {L"Sizes", L"Size", L"REG_DWORD", L"", L"[SIZE]"},
+                     {L"", L"Path", L"REG_SZ", L"9", L"[ROOT]\\Tools"}};
+  pack.profiles = {profile};
+  ASSERT_TRUE(WritePackDocument(orvo.packDocumentPath, pack));
+  MsiSetPropertyW(session_.get(), L"ProfileName", L"Work");
+  MsiSetPropertyW(session_.get(), L"BASE", L"B");
+  std::wstring key = std::wstring(kRoot) + L"\\Profiles\\Work";
+  auto dword = [&](const std::wstring& path, const std::wstring& name) {
+    CRegistry reader;
+    reader.Open(HKEY_LOCAL_MACHINE, path);
+    return reader.GetDword(name);
+  };
+
+  MacroSet macros;
+  CreateMachineProfiles(orvo, macros, false);
+  EXPECT_EQ(L"A;B", Text(HKEY_LOCAL_MACHINE, key, L"BaseData"));
+  EXPECT_EQ(31u, dword(key, L"Hex"));
+  EXPECT_EQ(L"%SIZE%", Text(HKEY_LOCAL_MACHINE, key + L"\\Sizes", L"Size")) << "not a number: kept as text";
+  EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_EQ(9u, dword(key, L"Path.ProfileEntryFlags"));
+  EXPECT_EQ((MacroSet{L"ROOT", L"SIZE"}), macros);
+  EXPECT_NE(std::wstring::npos,
+            Log().find(L" !=> Error: Work profile key Sizes, value Size, data %SIZE% listed as type REG_DWORD. "
+                       L"Setting type to REG_SZ!"));
+  ASSERT_TRUE(orvo.packDocument.Load(orvo.packDocumentPath));
+  TextList visible;
+  orvo.VisibleProfiles(visible);
+  EXPECT_TRUE(visible.empty()) << "Visible is compared exactly";
+
+  // A repair leaves the master copy; a patch or a superseding Orvo writes it again.
+  Master(L"Work", L"Path", L"changed");
+  InstallerSession::Instance().Classify(InstallTypeToText(IT_REINSTALL | IT_REPAIRFIL));
+  CreateMachineProfiles(orvo, macros, false);
+  EXPECT_EQ(L"changed", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_NE(std::wstring::npos, Log().find(L"Work already exists."));
+  CreateMachineProfiles(orvo, macros, true);
+  EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  Master(L"Work", L"Path", L"changed");
+  Master(L"Work", L"OnlyHere", L"kept");
+  InstallerSession::Instance().Classify(InstallTypeToText(IT_PATCH));
+  CreateMachineProfiles(orvo, macros, false);
+  EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_EQ(L"kept", Text(HKEY_LOCAL_MACHINE, key, L"OnlyHere")) << "rewritten in place, nothing removed";
 }
 
 TEST_F(Profiles, MacroStoresKeepNonEmptyTextsInAChangeOfContent) {
