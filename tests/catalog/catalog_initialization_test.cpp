@@ -15,6 +15,8 @@
 using namespace orvo;
 using namespace orvo::test;
 
+extern "C" UINT __stdcall OrvoInit(MSIHANDLE handle);
+
 namespace {
 
 class CatalogInitialization : public ::testing::Test {
@@ -58,6 +60,7 @@ class CatalogInitialization : public ::testing::Test {
       package.Property(L"RCITEM_2", L"0;1;2;OTHERDIR;4;5;C:\\Eight\\;D:\\Eight\\");
       package.Property(L"RCITEM_4", L"0;1;2;LATEDIR;4;5;C:\\Late\\;D:\\Late\\;8");
       package.Property(L"ORVO_SELECTED", L"X;Y;Z");
+      package.Property(L"ZIRBHOSTAPPREGROOT", L"Software\\OrvoTests\\CatalogInitialization");
       package.Commit();
     }
     session_ = OpenPackage(media_ + L"p.msi");
@@ -173,6 +176,27 @@ TEST_F(CatalogInitialization, InheritedOrvosStayWhileASelectedOrvoNeedsThem) {
   ASSERT_EQ(0, InitializeCatalog(removal));
   EXPECT_EQ(L"X=kRequestRemove Y=kRequestRemove Z=kRequestRemove ", requests(removal))
       << "a complete removal selects nothing and drops what the leaving Orvos inherit";
+}
+
+TEST_F(CatalogInitialization, TheInitActionRunsItsLaterStepsOnlyOnTheFirstCall) {
+  std::wstring actionLog = CombinePath(TempFolder(), L"orvo_Install.log");
+  DeleteFileW(actionLog.c_str());
+  EXPECT_EQ(0u, OrvoInit(session_.get()));
+  std::wstring log = ReadUtf16File(actionLog);
+  EXPECT_EQ(1u, CountOf(log, L"\n_setappdefaults"));
+  EXPECT_EQ(1u, CountOf(log, L"\n_initprofiles"));
+
+  std::wstring temporary = CombinePath(TempFolder(), L"OrvosFolder\\");
+  ASSERT_TRUE(CopyPath(product_ + L"Orvos\\", temporary, true));
+  Set(L"ORVO_KELTRAEXECUTEFLAG_G", L"1");
+  EXPECT_EQ(0u, OrvoInit(session_.get()));
+  RemoveTree(temporary);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\OrvoTests\\CatalogInitialization");
+  EXPECT_EQ(L"", Get(L"ORVO_KELTRAEXECUTEFLAG_G")) << "the flag is spent";
+  EXPECT_EQ(L"1", Get(L"ORVO_EXECSEQDOWNLOADCOMPLETE"));
+  log = ReadUtf16File(actionLog);
+  EXPECT_EQ(1u, CountOf(log, L"\n_setappdefaults")) << "no second application-defaults step";
+  EXPECT_EQ(1u, CountOf(log, L"\n_initprofiles"));
 }
 
 TEST_F(CatalogInitialization, AFirstInstallationWithoutMasterDocumentStops) {
