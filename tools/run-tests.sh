@@ -17,7 +17,7 @@ cmake --build "$build" -j "$jobs"
 export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 say "warming up Wine in $WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p || true  # one may be running for this prefix already
 # Wine's services hold the standard streams; ctest would wait on them forever.
 wine wineboot </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
