@@ -157,16 +157,34 @@ TEST_F(CatalogLoad, ACabinetMissingFromTheMediaIsDownloaded) {
   pack.cabinets = {{L"0", L"remote.cab", L"", L"1", L"", L"DATA", L""}};
   ASSERT_TRUE(WritePackDocument(media_ + L"Content\\Remote.xml", pack));
   Orvo(L"Remote", L"Remote.xml", L"install");
+  // Served too, but a file in the way of its folder keeps it from being written.
+  std::wstring blockedServed = NginxFile(L"media\\catalog\\Content\\Blocked\\blocked.cab");
+  ASSERT_TRUE(WriteContentCabinet(blockedServed, {{L"b.txt", "blocked"}}));
+  std::wstring inTheWay = CombinePath(TempFolder(), L"KeltraTempMedia\\Content\\Blocked");
+  EnsureFolder(ParentFolder(inTheWay));
+  ASSERT_TRUE(WriteFileBytes(inTheWay, "a file, not a folder"));
+  PackDocumentSpec blocked = pack;
+  blocked.orvoId = L"Blocked";
+  blocked.cabFolder = L"Blocked";
+  blocked.cabinets = {{L"0", L"blocked.cab", L"", L"1", L"", L"DATA", L""}};
+  ASSERT_TRUE(WritePackDocument(media_ + L"Content\\Blocked.xml", blocked));
+  Orvo(L"Blocked", L"Blocked.xml", L"install");
   MediaLocator::Instance().SetUp(media_, L"");
 
   OrvoCatalog catalog;
-  ASSERT_EQ(1u, catalog.Load(LoadMaster(), true));
+  ASSERT_EQ(2u, catalog.Load(LoadMaster(), true));
   const CabinetEntry& entry = *catalog.Find(L"Remote")->cabinets.at(0);
   EXPECT_TRUE(entry.acquired);
   EXPECT_EQ(ReadFileBytes(served), ReadFileBytes(entry.sourcePath));
   EXPECT_NE(std::wstring::npos, Log().find(L"    => Downloaded " + entry.sourcePath));
+  const CabinetEntry& notWritten = *catalog.Find(L"Blocked")->cabinets.at(0);
+  EXPECT_FALSE(notWritten.acquired) << "a download that could not be written is no download";
+  EXPECT_NE(std::wstring::npos, Log().find(L"   !=> Failed to download " + notWritten.sourcePath));
+  EXPECT_EQ(std::wstring::npos, Log().find(L"    => Downloaded " + notWritten.sourcePath));
   DeleteFileW(entry.sourcePath.c_str());
   DeleteFileW(served.c_str());
+  DeleteFileW(blockedServed.c_str());
+  DeleteFileW(inTheWay.c_str());
   EXPECT_EQ(CombinePath(TempFolder(), L"KeltraTempMedia\\Content\\remote.cab"), entry.sourcePath);
 }
 
