@@ -9,7 +9,7 @@
 #include "catalog/orvo_model.h"
 #include "documents/paths.h"
 #include "support/media_tree.h"
-#include "support/msi_package.h"
+#include "support/test_session.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -47,29 +47,20 @@ class CatalogInitialization : public ::testing::Test {
 
   void SetUp() override {
     product_ = ScratchFolder(L"catinit_product");
-    {
-      MsiPackage package(media_ + L"p.msi");
-      code_ = package.productCode();
-      package.Property(L"_ORVOGUID", L"_G");
-      package.Property(L"ORVO_DOCUMENT", L"Content\\master.xml");
-      package.Property(L"INSTALLDIR", product_);
-      package.Property(L"CD_LOCAL_FOLDERS", L"LOCALDIR");
-      package.Property(L"CD_SHARED_FOLDERS", L"SHAREDDIR");
-      package.Property(L"RCITEM_0", L"0;1;2;LOCALDIR;4;5;C:\\Local\\;D:\\Shared\\;8");
-      package.Property(L"RCITEM_1", L"0;1;2;SHAREDDIR;4;5;C:\\Local2\\;D:\\Shared2\\;8");
-      package.Property(L"RCITEM_2", L"0;1;2;OTHERDIR;4;5;C:\\Eight\\;D:\\Eight\\");
-      package.Property(L"RCITEM_4", L"0;1;2;LATEDIR;4;5;C:\\Late\\;D:\\Late\\;8");
-      package.Property(L"ORVO_SELECTED", L"X;Y;Z");
-      package.Property(L"ZIRBHOSTAPPREGROOT", L"Software\\OrvoTests\\CatalogInitialization");
-      package.Commit();
-    }
-    session_ = OpenPackage(media_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    logPath_ = CombinePath(TempFolder(), L"orvo_catinit_test.log");
-    DeleteFileW(logPath_.c_str());
-    auto& session = InstallerSession::Instance();
-    session.Begin(session_.get(), L"CatalogInitialization", L"orvo_catinit_test.log");
-    session.Classify(InstallTypeToText(IT_NEWINSTALL));
+    ASSERT_TRUE(session_.Open(media_, L"CatalogInitialization", L"orvo_catinit_test.log",
+                              {{L"_ORVOGUID", L"_G"},
+                               {L"ORVO_DOCUMENT", L"Content\\master.xml"},
+                               {L"INSTALLDIR", product_},
+                               {L"CD_LOCAL_FOLDERS", L"LOCALDIR"},
+                               {L"CD_SHARED_FOLDERS", L"SHAREDDIR"},
+                               {L"RCITEM_0", L"0;1;2;LOCALDIR;4;5;C:\\Local\\;D:\\Shared\\;8"},
+                               {L"RCITEM_1", L"0;1;2;SHAREDDIR;4;5;C:\\Local2\\;D:\\Shared2\\;8"},
+                               {L"RCITEM_2", L"0;1;2;OTHERDIR;4;5;C:\\Eight\\;D:\\Eight\\"},
+                               {L"RCITEM_4", L"0;1;2;LATEDIR;4;5;C:\\Late\\;D:\\Late\\;8"},
+                               {L"ORVO_SELECTED", L"X;Y;Z"},
+                               {L"ZIRBHOSTAPPREGROOT", L"Software\\OrvoTests\\CatalogInitialization"}}));
+    code_ = session_.productCode();
+    session_.Type(IT_NEWINSTALL);
     if (!FileExists(AppIndexPath())) ASSERT_TRUE(WriteResourceFile(kEmptyAppIndex, AppIndexPath()));
     AppIndex index;
     ASSERT_TRUE(index.WriteProduct());
@@ -77,23 +68,21 @@ class CatalogInitialization : public ::testing::Test {
   void TearDown() override {
     AppIndex index;
     if (index.Open()) index.RemoveProduct(code_);
-    session_.reset();
-    DeleteFileW((media_ + L"p.msi").c_str());
+    session_.Close();
+    DeleteFileW(session_.packagePath().c_str());
     RemoveTree(product_);
   }
-  std::wstring Get(const std::wstring& name) { return InstallerSession::Instance().GetProperty(name, true); }
-  void Set(const std::wstring& name, const std::wstring& value) {
-    MsiSetPropertyW(session_.get(), name.c_str(), value.c_str());
-  }
+  std::wstring Get(const std::wstring& name) { return session_.Get(name); }
+  void Set(const std::wstring& name, const std::wstring& value) { session_.Set(name, value); }
   std::wstring Indexed(const std::wstring& name) {
     AppIndex index;
     return index.GetIndexedProperty(code_, name);
   }
-  std::wstring Log() { return ReadUtf16File(logPath_); }
+  std::wstring Log() { return session_.Log(); }
 
   static std::wstring media_;
-  std::wstring product_, code_, logPath_;
-  unique_msihandle session_;
+  std::wstring product_, code_;
+  TestSession session_;
 };
 
 std::wstring CatalogInitialization::media_;
@@ -163,7 +152,7 @@ TEST_F(CatalogInitialization, InheritedOrvosStayWhileASelectedOrvoNeedsThem) {
     for (const auto& [name, orvo] : catalog.orvos()) text += name + L"=" + RequestName(orvo->request) + L" ";
     return text;
   };
-  InstallerSession::Instance().Classify(InstallTypeToText(IT_REINSTALL | IT_ADDREMOVE));
+  session_.Type(IT_REINSTALL | IT_ADDREMOVE);
   Set(L"ORVO_SELECTED", L"Z");
   OrvoCatalog change;
   ASSERT_EQ(0, InitializeCatalog(change));
@@ -171,7 +160,7 @@ TEST_F(CatalogInitialization, InheritedOrvosStayWhileASelectedOrvoNeedsThem) {
   EXPECT_EQ(L"X=kRequestInstall Y=kRequestInstall Z=kRequestNull ", requests(change))
       << "X, deselected, stays: the selected Z inherits it through Y (and the cycle ends)";
 
-  InstallerSession::Instance().Classify(InstallTypeToText(IT_UNINSTALL));
+  session_.Type(IT_UNINSTALL);
   OrvoCatalog removal;
   ASSERT_EQ(0, InitializeCatalog(removal));
   EXPECT_EQ(L"X=kRequestRemove Y=kRequestRemove Z=kRequestRemove ", requests(removal))
@@ -181,7 +170,7 @@ TEST_F(CatalogInitialization, InheritedOrvosStayWhileASelectedOrvoNeedsThem) {
 TEST_F(CatalogInitialization, TheInitActionRunsItsLaterStepsOnlyOnTheFirstCall) {
   std::wstring actionLog = CombinePath(TempFolder(), L"orvo_Install.log");
   DeleteFileW(actionLog.c_str());
-  EXPECT_EQ(0u, OrvoInit(session_.get()));
+  EXPECT_EQ(0u, OrvoInit(session_.handle()));
   std::wstring log = ReadUtf16File(actionLog);
   EXPECT_EQ(1u, CountOf(log, L"\n_setappdefaults"));
   EXPECT_EQ(1u, CountOf(log, L"\n_initprofiles"));
@@ -189,7 +178,7 @@ TEST_F(CatalogInitialization, TheInitActionRunsItsLaterStepsOnlyOnTheFirstCall) 
   std::wstring temporary = CombinePath(TempFolder(), L"OrvosFolder\\");
   ASSERT_TRUE(CopyPath(product_ + L"Orvos\\", temporary, true));
   Set(L"ORVO_KELTRAEXECUTEFLAG_G", L"1");
-  EXPECT_EQ(0u, OrvoInit(session_.get()));
+  EXPECT_EQ(0u, OrvoInit(session_.handle()));
   RemoveTree(temporary);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\OrvoTests\\CatalogInitialization");
   EXPECT_EQ(L"", Get(L"ORVO_KELTRAEXECUTEFLAG_G")) << "the flag is spent";

@@ -10,7 +10,7 @@
 #include "media/media_locator.h"
 #include "media/media_support.h"
 #include "support/media_tree.h"
-#include "support/msi_package.h"
+#include "support/test_session.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -30,18 +30,10 @@ class CatalogLoad : public ::testing::Test {
 
   void SetUp() override {
     installRoot_ = ScratchFolder(L"catload_installed") + L"Orvos\\";
-    {
-      MsiPackage package(base_ + L"p.msi");
-      package.Commit();
-    }
-    session_ = OpenPackage(base_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    logPath_ = CombinePath(TempFolder(), L"orvo_catload_test.log");
-    DeleteFileW(logPath_.c_str());
-    InstallerSession::Instance().Begin(session_.get(), L"CatalogLoad", L"orvo_catload_test.log");
+    ASSERT_TRUE(session_.Open(ParentFolder(installRoot_), L"CatalogLoad", L"orvo_catload_test.log"));
   }
   void TearDown() override {
-    session_.reset();
+    session_.Close();
     RemoveTree(ParentFolder(installRoot_));
   }
   void Orvo(const std::wstring& name, const std::wstring& mediaPath, const std::wstring& action = L"",
@@ -63,13 +55,13 @@ class CatalogLoad : public ::testing::Test {
     EXPECT_TRUE(LoadDocument(document_, installRoot_ + L"master.xml", document, WriteToInstallLog));
     return document_;
   }
-  std::wstring Log() { return ReadUtf16File(logPath_); }
+  std::wstring Log() { return session_.Log(); }
 
   static std::wstring base_, media_;
-  std::wstring installRoot_, logPath_;
+  std::wstring installRoot_;
   MasterDocumentSpec master_;
   XmlDocument document_;
-  unique_msihandle session_;
+  TestSession session_;
 };
 
 std::wstring CatalogLoad::base_, CatalogLoad::media_;

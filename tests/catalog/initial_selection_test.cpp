@@ -5,7 +5,7 @@
 #include "action/installer_session.h"
 #include "catalog/initial_selection.h"
 #include "catalog/orvo_model.h"
-#include "support/msi_package.h"
+#include "support/test_session.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -17,16 +17,10 @@ class InitialSelectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = ScratchFolder(L"selection");
-    {
-      MsiPackage package(folder_ + L"p.msi");
-      package.Commit();
-    }
-    session_ = OpenPackage(folder_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    InstallerSession::Instance().Begin(session_.get(), L"SelectionTest", L"orvo_selection_test.log");
+    ASSERT_TRUE(session_.Open(folder_, L"SelectionTest", L"orvo_selection_test.log"));
   }
   void TearDown() override {
-    session_.reset();
+    session_.Close();
     RemoveTree(folder_);
   }
   DomElement* Master(const std::wstring& children) {
@@ -44,14 +38,12 @@ class InitialSelectionTest : public ::testing::Test {
     orvo->regions = regions;
     catalog_.orvos()[id] = std::move(orvo);
   }
-  void Type(unsigned type) { InstallerSession::Instance().Classify(InstallTypeToText(type)); }
-  void Set(const std::wstring& name, const std::wstring& value) {
-    MsiSetPropertyW(session_.get(), name.c_str(), value.c_str());
-  }
-  std::wstring Get(const std::wstring& name) { return InstallerSession::Instance().GetProperty(name, true); }
+  void Type(unsigned type) { session_.Type(type); }
+  void Set(const std::wstring& name, const std::wstring& value) { session_.Set(name, value); }
+  std::wstring Get(const std::wstring& name) { return session_.Get(name); }
 
   std::wstring folder_;
-  unique_msihandle session_;
+  TestSession session_;
   std::unique_ptr<XmlDocument> master_;
   OrvoCatalog catalog_;
 };

@@ -6,7 +6,7 @@
 #include "action/installer_session.h"
 #include "catalog/orvo_model.h"
 #include "registry/application_defaults.h"
-#include "support/msi_package.h"
+#include "support/test_session.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -18,18 +18,11 @@ class ApplicationDefaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = ScratchFolder(L"appdefaults");
-    {
-      MsiPackage package(folder_ + L"p.msi");
-      package.Property(L"INSTALLDIR", L"C:\\Product\\");
-      package.Commit();
-    }
-    session_ = OpenPackage(folder_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    InstallerSession::Instance().Begin(session_.get(), L"ApplicationDefaultsTest", L"orvo_appdefaults_test.log");
-    logPath_ = InstallerSession::Instance().logPath();
+    ASSERT_TRUE(session_.Open(folder_, L"ApplicationDefaultsTest", L"orvo_appdefaults_test.log",
+                              {{L"INSTALLDIR", L"C:\\Product\\"}}));
   }
   void TearDown() override {
-    session_.reset();
+    session_.Close();
     RemoveTree(folder_);
   }
   // An Orvo whose pack document sets X (and its own name into LAST_<name>).
@@ -48,12 +41,12 @@ class ApplicationDefaultsTest : public ::testing::Test {
     ASSERT_TRUE(orvo->packDocument.Load(orvo->packDocumentPath));
     catalog_.orvos()[name] = std::move(orvo);
   }
-  void Set(const std::wstring& name, const std::wstring& value) { MsiSetPropertyW(session_.get(), name.c_str(), value.c_str()); }
+  void Set(const std::wstring& name, const std::wstring& value) { session_.Set(name, value); }
   std::wstring Get(const std::wstring& name) { return InstallerSession::Instance().GetProperty(name, true); }
-  std::wstring LogText() { return ReadUtf16File(logPath_); }
+  std::wstring LogText() { return session_.Log(); }
 
-  std::wstring folder_, logPath_;
-  unique_msihandle session_;
+  std::wstring folder_;
+  TestSession session_;
   OrvoCatalog catalog_;
 };
 

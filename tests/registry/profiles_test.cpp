@@ -10,7 +10,7 @@
 #include "registry/user_hives.h"
 #include "catalog/orvo_model.h"
 #include "support/media_tree.h"
-#include "support/msi_package.h"
+#include "support/test_session.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -67,18 +67,9 @@ class Profiles : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = ScratchFolder(L"profiles");
-    {
-      MsiPackage package(folder_ + L"p.msi");
-      code_ = package.productCode();
-      package.Property(L"ZIRBHOSTAPPREGROOT", kRoot);
-      package.Property(L"ROOT", L"C:\\Mine");
-      package.Commit();
-    }
-    session_ = OpenPackage(folder_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    logPath_ = CombinePath(TempFolder(), L"orvo_profiles_test.log");
-    DeleteFileW(logPath_.c_str());
-    InstallerSession::Instance().Begin(session_.get(), L"Profiles", L"orvo_profiles_test.log");
+    ASSERT_TRUE(session_.Open(folder_, L"Profiles", L"orvo_profiles_test.log",
+                              {{L"ZIRBHOSTAPPREGROOT", kRoot}, {L"ROOT", L"C:\\Mine"}}));
+    code_ = session_.productCode();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRoot);
     RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
   }
@@ -87,7 +78,7 @@ class Profiles : public ::testing::Test {
     RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
     AppIndex index;
     if (index.Open()) index.RemoveProduct(code_);
-    session_.reset();
+    session_.Close();
     RemoveTree(folder_);
   }
   void Master(const std::wstring& profile, const std::wstring& name, const std::wstring& text) {
@@ -95,10 +86,10 @@ class Profiles : public ::testing::Test {
     ASSERT_TRUE(key.Open(HKEY_LOCAL_MACHINE, std::wstring(kRoot) + L"\\Profiles\\" + profile));
     key.SetString(name, text);
   }
-  std::wstring Log() { return ReadUtf16File(logPath_); }
+  std::wstring Log() { return session_.Log(); }
 
-  std::wstring folder_, logPath_, code_;
-  unique_msihandle session_;
+  std::wstring folder_, code_;
+  TestSession session_;
 };
 
 TEST_F(Profiles, UserCopiesTakeBasesInOrderThenTheProfileAndKeepTheirFirstBackup) {
@@ -182,10 +173,10 @@ TEST_F(Profiles, OtherUsersAreReachedThroughTheirHivesOneAtATime) {
     }
     ASSERT_TRUE(index.Save());
   }
-  MsiSetPropertyW(session_.get(), L"VersionNT", L"501");
+  session_.Set(L"VersionNT", L"501");
   UserHiveTable downlevel = UserTable(code_);
   EXPECT_EQ(users + L"Other\\AppData\\ntuser.dat", downlevel[L"Other"]);
-  MsiSetPropertyW(session_.get(), L"VersionNT", L"601");
+  session_.Set(L"VersionNT", L"601");
   UserHiveTable table = UserTable(code_);
   ASSERT_EQ(5u, table.size());
   EXPECT_EQ(users + L"Other\\ntuser.dat", table[L"Other"]);
@@ -230,8 +221,8 @@ TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
                      {L"", L"Path", L"REG_SZ", L"9", L"[ROOT]\\Tools"}};
   pack.profiles = {profile};
   ASSERT_TRUE(WritePackDocument(orvo.packDocumentPath, pack));
-  MsiSetPropertyW(session_.get(), L"ProfileName", L"Work");
-  MsiSetPropertyW(session_.get(), L"BASE", L"B");
+  session_.Set(L"ProfileName", L"Work");
+  session_.Set(L"BASE", L"B");
   std::wstring key = std::wstring(kRoot) + L"\\Profiles\\Work";
   auto dword = [&](const std::wstring& path, const std::wstring& name) {
     CRegistry reader;
@@ -257,7 +248,7 @@ TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
 
   // A repair leaves the master copy; a patch or a superseding Orvo writes it again.
   Master(L"Work", L"Path", L"changed");
-  InstallerSession::Instance().Classify(InstallTypeToText(IT_REINSTALL | IT_REPAIRFIL));
+  session_.Type(IT_REINSTALL | IT_REPAIRFIL);
   CreateMachineProfiles(orvo, macros, false);
   EXPECT_EQ(L"changed", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
   EXPECT_NE(std::wstring::npos, Log().find(L"Work already exists."));
@@ -265,7 +256,7 @@ TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
   EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
   Master(L"Work", L"Path", L"changed");
   Master(L"Work", L"OnlyHere", L"kept");
-  InstallerSession::Instance().Classify(InstallTypeToText(IT_PATCH));
+  session_.Type(IT_PATCH);
   CreateMachineProfiles(orvo, macros, false);
   EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
   EXPECT_EQ(L"kept", Text(HKEY_LOCAL_MACHINE, key, L"OnlyHere")) << "rewritten in place, nothing removed";
@@ -273,8 +264,8 @@ TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
 
 TEST_F(Profiles, MacroStoresKeepNonEmptyTextsInAChangeOfContent) {
   std::wstring store = std::wstring(kRoot) + L"\\struoProfile\\Macros";
-  MsiSetPropertyW(session_.get(), L"COLOR", L"blue");
-  MsiSetPropertyW(session_.get(), L"SHAPE", L"round");
+  session_.Set(L"COLOR", L"blue");
+  session_.Set(L"SHAPE", L"round");
   {
     CRegistryWrite existing;
     ASSERT_TRUE(existing.Open(HKEY_LOCAL_MACHINE, store));
@@ -282,7 +273,7 @@ TEST_F(Profiles, MacroStoresKeepNonEmptyTextsInAChangeOfContent) {
     existing.SetString(L"SHAPE", L"");
     existing.SetDword(L"NUMBER", 4);
   }
-  InstallerSession::Instance().Classify(InstallTypeToText(IT_ADDREMOVE));
+  session_.Type(IT_ADDREMOVE);
   EXPECT_TRUE(StoreMacros(HKEY_LOCAL_MACHINE, {L"COLOR", L"SHAPE", L"ROOT"}));
   EXPECT_EQ(L"red", Text(HKEY_LOCAL_MACHINE, store, L"COLOR"));
   EXPECT_EQ(L"round", Text(HKEY_LOCAL_MACHINE, store, L"SHAPE"));

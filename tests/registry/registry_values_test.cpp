@@ -5,7 +5,7 @@
 #include "action/installer_session.h"
 #include "registry/registry_key.h"
 #include "registry/value_text.h"
-#include "support/msi_package.h"
+#include "support/test_session.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -45,26 +45,18 @@ class RegistryValues : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = ScratchFolder(L"registry_values");
-    {
-      MsiPackage package(folder_ + L"p.msi");
-      package.Commit();
-    }
-    session_ = OpenPackage(folder_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    logPath_ = CombinePath(TempFolder(), L"orvo_registry_values.log");
-    DeleteFileW(logPath_.c_str());
-    InstallerSession::Instance().Begin(session_.get(), L"RegistryValues", L"orvo_registry_values.log");
+    ASSERT_TRUE(session_.Open(folder_, L"RegistryValues", L"orvo_registry_values.log"));
     RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
   }
   void TearDown() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-    session_.reset();
+    session_.Close();
     RemoveTree(folder_);
   }
-  std::wstring Log() { return ReadUtf16File(logPath_); }
+  std::wstring Log() { return session_.Log(); }
 
-  std::wstring folder_, logPath_;
-  unique_msihandle session_;
+  std::wstring folder_;
+  TestSession session_;
 };
 
 TEST_F(RegistryValues, TypedAndHashTextsBecomeTheStoredValues) {
