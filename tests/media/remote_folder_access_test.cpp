@@ -7,6 +7,7 @@
 #include "media/remote_folder_access.h"
 #include "support/msi_package.h"
 #include "support/test_files.h"
+#include "support/test_session.h"
 
 extern "C" UINT __stdcall OrvoRemoteFolderAccess(MSIHANDLE handle);
 
@@ -41,16 +42,9 @@ class RemoteFolderAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = ScratchFolder(L"remote");
-    {
-      MsiPackage package(folder_ + L"p.msi");
-      code_ = package.productCode();
-      package.Commit();
-    }
-    session_ = OpenPackage(folder_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    log_ = CombinePath(TempFolder(), kLogName);
-    DeleteFileW(log_.c_str());
-    InstallerSession::Instance().Begin(session_.get(), L"RemoteFolderAccessTest", kLogName);
+    ASSERT_TRUE(session_.Open(folder_, L"RemoteFolderAccessTest", kLogName));
+    code_ = session_.productCode();
+    log_ = session_.logPath();
     std::wstring share = PrefixShareFolder();
     for (size_t i = share.find(L'\\', 3); i != std::wstring::npos; i = share.find(L'\\', i + 1))
       CreateDirectoryW(share.substr(0, i).c_str(), nullptr);
@@ -58,11 +52,11 @@ class RemoteFolderAccessTest : public ::testing::Test {
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(L"\\\\srv\\share")) << "the prefix maps no share";
   }
   void TearDown() override {
-    session_.reset();
+    session_.Close();
     RemoveTree(folder_);
   }
   void Set(const std::wstring& name, const std::wstring& value) {
-    MsiSetPropertyW(session_.get(), name.c_str(), value.c_str());
+    MsiSetPropertyW(session_.handle(), name.c_str(), value.c_str());
   }
   void Classify(unsigned type) { InstallerSession::Instance().Classify(InstallTypeToText(type)); }
   // The log's records that this step writes itself.
@@ -75,7 +69,7 @@ class RemoteFolderAccessTest : public ::testing::Test {
   }
 
   std::wstring folder_, code_, log_;
-  unique_msihandle session_;
+  TestSession session_;
 };
 
 TEST_F(RemoteFolderAccessTest, FirstInstallConnectsUncTargetsOfListedFoldersAndStopsAtTheFirstFailure) {
@@ -110,7 +104,7 @@ TEST_F(RemoteFolderAccessTest, FirstInstallConnectsUncTargetsOfListedFoldersAndS
   EXPECT_EQ(L"   -> Parsing " + Item(L"SHAREDDIR", L"", L"\\\\nosuch\\share\\"), lines[8]);
 
   // The entry point logs the same failure and still returns 0.
-  EXPECT_EQ(0u, OrvoRemoteFolderAccess(session_.get()));
+  EXPECT_EQ(0u, OrvoRemoteFolderAccess(session_.handle()));
   std::wstring text = ReadUtf16File(CombinePath(TempFolder(), L"orvo_Install.log"));
   size_t banner = text.rfind(L"OrvoRemoteFolderAccess()");
   ASSERT_NE(std::wstring::npos, banner);

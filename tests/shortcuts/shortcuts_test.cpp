@@ -12,6 +12,7 @@
 #include "shortcuts/shortcut_reader.h"
 #include "support/msi_package.h"
 #include "support/test_files.h"
+#include "support/test_session.h"
 
 extern "C" UINT __stdcall OrvoShortcuts(MSIHANDLE handle);
 
@@ -45,16 +46,9 @@ class ShortcutsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = ScratchFolder(L"shortcuts");
-    {
-      MsiPackage package(folder_ + L"p.msi");
-      code_ = package.productCode();
-      package.Commit();
-    }
-    session_ = OpenPackage(folder_ + L"p.msi");
-    ASSERT_TRUE(session_);
-    log_ = CombinePath(TempFolder(), L"orvo_shortcuts_test.log");
-    DeleteFileW(log_.c_str());
-    InstallerSession::Instance().Begin(session_.get(), L"ShortcutsTest", L"orvo_shortcuts_test.log");
+    ASSERT_TRUE(session_.Open(folder_, L"ShortcutsTest", L"orvo_shortcuts_test.log"));
+    code_ = session_.productCode();
+    log_ = session_.logPath();
     links_ = folder_ + L"links\\";
     desk_ = folder_ + L"desk\\";
     CreateDirectoryW(links_.c_str(), nullptr);
@@ -64,11 +58,11 @@ class ShortcutsTest : public ::testing::Test {
     Set(L"WORKDIR", L"C:\\work\\");
   }
   void TearDown() override {
-    session_.reset();
+    session_.Close();
     RemoveTree(folder_);
   }
   void Set(const std::wstring& name, const std::wstring& value) {
-    MsiSetPropertyW(session_.get(), name.c_str(), value.c_str());
+    MsiSetPropertyW(session_.handle(), name.c_str(), value.c_str());
   }
   Orvo& Add(OrvoCatalog& catalog, const std::wstring& name, int request, int current, const std::wstring& shortcuts) {
     auto orvo = std::make_unique<Orvo>();
@@ -87,7 +81,7 @@ class ShortcutsTest : public ::testing::Test {
   }
 
   std::wstring folder_, code_, log_, links_, desk_;
-  unique_msihandle session_;
+  TestSession session_;
 };
 
 TEST_F(ShortcutsTest, RecordsTakeTheTemplateWhereTheDocumentIsSilentAndNeverLeaveTheirFolder) {
@@ -237,14 +231,14 @@ TEST_F(ShortcutsTest, TheEntryPointLoadsTheInstalledCatalogueAndSavesARecordedRe
   std::wstring log = CombinePath(TempFolder(), L"orvo_Install.log");
 
   Set(L"VEXA_SECONDARY_INSTALL", L"1");
-  EXPECT_EQ(0u, OrvoShortcuts(session_.get()));
+  EXPECT_EQ(0u, OrvoShortcuts(session_.handle()));
   EXPECT_NE(std::wstring::npos, ReadUtf16File(log).rfind(L"OrvoShortcuts()\r\n"));
   EXPECT_EQ(L" => 2nd user install will not configure shortcuts", SplitLines(ReadUtf16File(log)).back());
   EXPECT_EQ(before, ReadFileBytes(masterPath));
   EXPECT_TRUE(FileExists(old.linkPath));
 
   Set(L"VEXA_SECONDARY_INSTALL", L"");
-  EXPECT_EQ(0u, OrvoShortcuts(session_.get()));
+  EXPECT_EQ(0u, OrvoShortcuts(session_.handle()));
   EXPECT_EQ(L"C:\\apps\\A.exe||C:\\apps\\||,0", ReadLink(links_ + L"A.lnk"));
   EXPECT_FALSE(FileExists(old.linkPath));
   EXPECT_EQ("\xFF\xFE", ReadFileBytes(masterPath).substr(0, 2)) << "the removal is saved (first installation)";
