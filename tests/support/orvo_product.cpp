@@ -1,0 +1,49 @@
+#include "support/orvo_product.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include "action/installer_session.h"
+#include "documents/paths.h"
+#include "support/test_files.h"
+
+namespace orvo::test {
+
+void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product) {
+  package.Property(L"_ORVOGUID", product.guid);
+  package.Property(L"ORVO_DOCUMENT", product.document);
+  package.Property(L"INDEXED_DIRECTORIES", L"INSTALLDIR;ORVODATA");
+  for (const auto& [name, value] : product.properties) package.Property(name, value);
+  package.Directory(L"ProgramFilesFolder", L"TARGETDIR", L".");
+  package.Directory(L"INSTALLDIR", L"ProgramFilesFolder", product.folderName);
+  package.Directory(L"ORVODATA", L"INSTALLDIR", L"Data");
+  package.Feature(L"Main");
+  package.Component(L"MainComponent", L"INSTALLDIR");
+  package.FeatureComponent(L"Main", L"MainComponent");
+  package.Binary(L"OrvoAction", DllPath());
+  package.StandardSequence();
+  for (const auto& entry : product.entryPoints) {
+    if (entry == L"AppIndexWrite") {
+      package.CustomAction(L"IndexWrite", 1, L"OrvoAction", entry);
+      package.Sequence(L"IndexWrite", 1410, L"REMOVE<>\"ALL\"");
+    } else if (entry == L"OrvoInit") {
+      package.CustomAction(L"Init", 1, L"OrvoAction", entry);
+      package.Sequence(L"Init", 1420);
+    } else if (entry == L"OrvoShortcuts") {
+      package.CustomAction(L"Shortcuts", 1, L"OrvoAction", entry);
+      package.Sequence(L"Shortcuts", 1430);
+    } else if (entry == L"OrvoInstall") {
+      // Deferred: its CustomActionData is the property of its own name.
+      package.CustomAction(L"orvo_Install" + product.guid, 1 + 1024, L"OrvoAction", entry);
+      package.Sequence(L"orvo_Install" + product.guid, 4100);
+    } else {
+      ADD_FAILURE() << "no schedule for " << ToNarrow(entry);
+    }
+  }
+}
+
+std::wstring ProductFolder(const OrvoProduct& product) {
+  return CombinePath(SpecialFolder(CSIDL_PROGRAM_FILES), product.folderName + L"\\");
+}
+
+}  // namespace orvo::test

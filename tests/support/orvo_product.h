@@ -1,0 +1,29 @@
+// The package of a product that uses the library, for end-to-end tests:
+// the properties the actions read, INSTALLDIR under Program Files with
+// ORVODATA below it, one feature and component, the DLL, and the entry
+// points asked for, each scheduled as a product schedules it.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "support/msi_package.h"
+#include "support/test_session.h"
+
+namespace orvo::test {
+
+struct OrvoProduct {
+  std::wstring folderName;            // below Program Files
+  std::wstring guid = L"_E2E";        // "_ORVOGUID"
+  std::wstring document = L"Content\\master.xml";
+  PropertyList properties;            // further properties
+  // Of AppIndexWrite, OrvoInit, OrvoShortcuts, OrvoInstall; more can be
+  // added to the package directly.
+  std::vector<std::wstring> entryPoints;
+};
+
+// Everything but the commit, so that callers can add rows of their own.
+void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product);
+// Program Files\<folderName>\ as the installation resolves it.
+std::wstring ProductFolder(const OrvoProduct& product);
+
+}  // namespace orvo::test
