@@ -146,4 +146,30 @@ TEST_F(RemoteFolderAccessTest, MaintenanceTakesListsAndTargetsFromTheApplication
   EXPECT_EQ(L"<unknown error> 1201", NetworkErrorText(1201));
 }
 
+// Through msiexec: a share that cannot be reached is logged, and the
+// installation goes on.
+TEST(RemoteFolderAccessInstallation, AnUnreachableShareDoesNotStopTheInstallation) {
+  std::wstring folder = ScratchFolder(L"remote_msi");
+  std::wstring log = CombinePath(TempFolder(), L"orvo_Install.log");
+  DeleteFileW(log.c_str());
+  std::wstring code;
+  {
+    MsiPackage package(folder + L"remote.msi");
+    code = package.productCode();
+    package.Property(L"CD_SHARED_FOLDERS", L"SHAREDDIR");
+    package.Property(L"RCITEM_0", Item(L"SHAREDDIR", L"", L"\\\\nosuch\\share\\"));
+    package.Binary(L"OrvoAction", DllPath());
+    package.CustomAction(L"RemoteAccess", 1, L"OrvoAction", L"OrvoRemoteFolderAccess");
+    package.StandardSequence();
+    package.Sequence(L"RemoteAccess", 1010);
+    package.Commit();
+  }
+  EXPECT_EQ(0u, RunMsiexec(L"/i \"" + folder + L"remote.msi\" /qn"));
+  std::wstring text = ReadUtf16File(log);
+  EXPECT_NE(std::wstring::npos, text.find(L"OrvoRemoteFolderAccess()")) << "the action did not run";
+  EXPECT_NE(std::wstring::npos, text.find(L" - Failure to connect to \\\\nosuch\\share\\, error ERROR_NO_NETWORK"));
+  RunMsiexec(L"/x " + code + L" /qn");
+  RemoveTree(folder);
+}
+
 }  // namespace
