@@ -81,17 +81,15 @@ void Orvo::ReferenceDocumentPaths(const UserDirectoryTables& users) {
 }
 
 void Orvo::VisibleProfiles(TextList& list) const {
-  DomDocument* document = packDocument.document();
-  if (!document) return;
-  DomNodeList* registries = document->getElementsByTagName(L"Registry");
-  for (XMLSize_t i = 0; i < registries->getLength(); ++i) {
-    for (DomNode* node = registries->item(i)->getFirstChild(); node; node = node->getNextSibling()) {
-      if (node->getNodeType() != DomNode::ELEMENT_NODE) continue;
-      auto* profile = static_cast<DomElement*>(node);
-      if (std::wstring(profile->getTagName()) != L"Profile") continue;
-      if (AttributeText(profile, L"Visible") != L"true") continue;
-      list.push_back(InstallerSession::Instance().FormatText(L"%s", AttributeText(profile, L"Name")));
-    }
+  // The same profiles the profile step reads: any depth below the first
+  // Registry of the document element.
+  DomElement* registry = FirstChildElement(packDocument.root(), L"Registry");
+  if (!registry) return;
+  DomNodeList* profiles = registry->getElementsByTagName(L"Profile");
+  for (XMLSize_t i = 0; i < profiles->getLength(); ++i) {
+    auto* profile = static_cast<DomElement*>(profiles->item(i));
+    if (AttributeText(profile, L"Visible") != L"true") continue;
+    list.push_back(InstallerSession::Instance().FormatText(L"%s", AttributeText(profile, L"Name")));
   }
 }
 

@@ -25,6 +25,13 @@ bool WriteDocument(const std::wstring& path, const std::wstring& xml, const wcha
   return CopyFileW(SourcePath(std::wstring(L"samples\\media\\") + schema).c_str(), schemaPath.c_str(), FALSE) != 0;
 }
 
+std::wstring OrvoElement(const MasterOrvoSpec& orvo) {
+  return L"<Orvo" + Attribute(L"Name", orvo.name) + Attribute(L"Display", orvo.display) +
+         Attribute(L"Action", orvo.action) + Attribute(L"Installed", orvo.installed) +
+         Attribute(L"Standalone", orvo.standalone) + L">" + Element(L"MediaPath", orvo.mediaPath) +
+         Element(L"StandalonePath", orvo.standalonePath) + L"</Orvo>\r\n";
+}
+
 const wchar_t kSchemaInstance[] = L" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
 
 }  // namespace
@@ -50,19 +57,15 @@ bool WriteMasterDocument(const std::wstring& folder, const MasterDocumentSpec& s
          Element(L"InitialSelection", spec.initialSelection);
   for (const auto& [name, text] : spec.extra) xml += L"<" + name + L">" + EscapeXml(text) + L"</" + name + L">";
   xml += L"\r\n<Orvos>\r\n";
-  for (const auto& orvo : spec.orvos) {
-    xml += L"<Orvo" + Attribute(L"Name", orvo.name) + Attribute(L"Display", orvo.display) +
-           Attribute(L"Action", orvo.action) + Attribute(L"Installed", orvo.installed) +
-           Attribute(L"Standalone", orvo.standalone) + L">" + Element(L"MediaPath", orvo.mediaPath) +
-           Element(L"StandalonePath", orvo.standalonePath) + L"</Orvo>\r\n";
-  }
+  for (const auto& orvo : spec.orvos) xml += OrvoElement(orvo);
   xml += L"</Orvos>\r\n</OrvoMaster>\r\n";
   return WriteDocument(CombinePath(folder, L"master.xml"), xml, L"master.xsd");
 }
 
 bool WritePackDocument(const std::wstring& path, const PackDocumentSpec& spec) {
-  std::wstring xml = std::wstring(L"<OrvoPack") + kSchemaInstance +
-                     L" xsi:noNamespaceSchemaLocation=\"orvo_pack.xsd\">\r\n<Identification>";
+  std::wstring location = spec.schemaLocation.empty() ? L"orvo_pack.xsd" : spec.schemaLocation;
+  std::wstring xml = std::wstring(L"<OrvoPack") + kSchemaInstance + L" xsi:noNamespaceSchemaLocation=\"" +
+                     EscapeXml(location) + L"\">\r\n<Identification>";
   xml += Element(L"OrvoId", spec.orvoId) + Element(L"Supercedes", spec.supercedes);
   if (!spec.languages.empty()) {
     xml += L"<PreferredLanguages>";
@@ -115,6 +118,19 @@ bool WritePackDocument(const std::wstring& path, const PackDocumentSpec& spec) {
   }
   xml += L"</OrvoPack>\r\n";
   return WriteDocument(path, xml, L"orvo_pack.xsd");
+}
+
+bool WriteDeploymentDocument(const std::wstring& path,
+                             const std::vector<std::pair<std::wstring, std::vector<MasterOrvoSpec>>>& products) {
+  std::wstring xml = L"<KeltraContent>\r\n";
+  for (const auto& [productCode, orvos] : products) {
+    xml += L"<Orvos" + Attribute(L"ProductCode", productCode) + L">\r\n";
+    for (const auto& orvo : orvos) xml += OrvoElement(orvo);
+    xml += L"</Orvos>\r\n";
+  }
+  xml += L"</KeltraContent>\r\n";
+  EnsureFolder(ParentFolder(path));
+  return WriteFileBytes(path, "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + ToNarrow(xml));
 }
 
 bool WriteContentCabinet(const std::wstring& path, const std::map<std::wstring, std::string>& files) {

@@ -46,6 +46,9 @@ struct PackDocumentSpec {
   std::vector<ApplicationDefaultSpec> applicationDefaults;
   // Raw XML put into the Registry and Shortcuts sections as they are.
   std::wstring registryXml, shortcutsXml;
+  // The root's schema location when not "orvo_pack.xsd" (the schema is
+  // still copied under that name).
+  std::wstring schemaLocation;
 };
 
 std::wstring EscapeXml(const std::wstring& text);
@@ -53,6 +56,10 @@ std::wstring EscapeXml(const std::wstring& text);
 bool WriteMasterDocument(const std::wstring& folder, const MasterDocumentSpec& spec);
 // The pack document at path and orvo_pack.xsd beside it.
 bool WritePackDocument(const std::wstring& path, const PackDocumentSpec& spec);
+// A deployment document ("KeltraContent.xml"): per product code the Orvos
+// offered to it, in the master document's format; no schema.
+bool WriteDeploymentDocument(const std::wstring& path,
+                             const std::vector<std::pair<std::wstring, std::vector<MasterOrvoSpec>>>& products);
 // A content cabinet of the project's own writer: "IndexFile.dat" first,
 // then each file under its stored name; relative paths to bytes.
 bool WriteContentCabinet(const std::wstring& path, const std::map<std::wstring, std::string>& files);
