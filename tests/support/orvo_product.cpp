@@ -29,9 +29,13 @@ void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product) {
     } else if (entry == L"OrvoInit") {
       package.CustomAction(L"Init", 1, L"OrvoAction", entry);
       package.Sequence(L"Init", 1420);
+    } else if (entry == L"OrvoRegistry") {
+      // After the script, as the product include schedules it.
+      package.CustomAction(L"Registry", 1, L"OrvoAction", entry);
+      package.Sequence(L"Registry", 6610);
     } else if (entry == L"OrvoShortcuts") {
       package.CustomAction(L"Shortcuts", 1, L"OrvoAction", entry);
-      package.Sequence(L"Shortcuts", 1430);
+      package.Sequence(L"Shortcuts", 6620);
     } else if (entry == L"OrvoInstall") {
       // Deferred: its CustomActionData is the property of its own name.
       package.CustomAction(L"orvo_Install" + product.guid, 1 + 1024, L"OrvoAction", entry);

@@ -16,8 +16,8 @@ struct OrvoProduct {
   std::wstring guid = L"_E2E";        // "_ORVOGUID"
   std::wstring document = L"Content\\master.xml";
   PropertyList properties;            // further properties
-  // Of AppIndexWrite, OrvoInit, OrvoShortcuts, OrvoInstall; more can be
-  // added to the package directly.
+  // Of AppIndexWrite, OrvoInit, OrvoInstall, OrvoRegistry, OrvoShortcuts;
+  // more can be added to the package directly.
   std::vector<std::wstring> entryPoints;
 };
 
