@@ -75,7 +75,8 @@ class RegistryEndToEnd : public ::testing::Test {
       if (n == L"C") pack.supercedes = L"B";
       pack.cabinets = {{L"0", n + L".cab", L"", L"1", L"1", L"ORVODATA", L""}};
       ProfileSpec profile;
-      profile.name = L"Prof" + n;
+      // A brings the default profile, which users keep only when asked to.
+      profile.name = n == L"A" ? L"Standard" : L"Prof" + n;
       profile.visible = L"true";
       profile.entries = {{L"Paths", L"Data", L"REG_SZ", L"", L"[ORVODATA]" + n}};
       pack.profiles = {profile};
@@ -155,10 +156,11 @@ TEST_F(RegistryEndToEnd, EveryUserGetsTheChosenOrvosEntriesProfilesAndShortcuts)
   EXPECT_EQ(L"A", Entry(HKEY_CURRENT_USER, L"A"));
   EXPECT_TRUE(Has(HKEY_CURRENT_USER, L"B") && Has(HKEY_CURRENT_USER, L"C")) << "C comes with B, which it supersedes";
   EXPECT_FALSE(Has(HKEY_CURRENT_USER, L"D") || Has(HKEY_LOCAL_MACHINE, L"D"));
-  EXPECT_EQ(data_ + L"A", UserProfile(L"ProfA")) << "the user's macro value put into the user copy";
-  EXPECT_EQ(data_ + L"B", UserProfile(L"ProfB"));
+  EXPECT_EQ(data_ + L"B", UserProfile(L"ProfB")) << "the user's macro value put into the user copy";
+  EXPECT_EQ(L"<no key>", UserProfile(L"Standard")) << "CREATE_VEXA_PROFILE unset: the default profile is deleted";
   EXPECT_EQ(L"<no key>", UserProfile(L"ProfD"));
-  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, std::wstring(kHost) + L"\\struoProfile\\Default\\ProfA")) << "reset copy";
+  EXPECT_EQ(data_ + L"A", Text(HKEY_CURRENT_USER, std::wstring(kHost) + L"\\struoProfile\\Default\\Standard\\Paths", L"Data"))
+      << "its reset copy stays";
   EXPECT_EQ(L"%ORVODATA%D", Text(HKEY_LOCAL_MACHINE, std::wstring(kHost) + L"\\Profiles\\ProfD\\Paths", L"Data"))
       << "master copies of every Orvo";
   EXPECT_EQ(L"A.lnk;B.lnk;C.lnk;", Links());
