@@ -269,11 +269,31 @@ int wmain(int argc, wchar_t** argv) {
   }
   size_t after = ReadBytes(index).size();
 
+  // Where an action's time goes: parsing the index and writing it back.
+  std::vector<Sample> loads, saves;
+  for (int i = 0; i < runs; ++i) {
+    LARGE_INTEGER frequency, t0, t1, t2;
+    QueryPerformanceFrequency(&frequency);
+    AppIndex parsed;
+    QueryPerformanceCounter(&t0);
+    parsed.Open();
+    QueryPerformanceCounter(&t1);
+    parsed.Save(L"UTF-16", L"\r\n");
+    QueryPerformanceCounter(&t2);
+    loads.push_back({1000.0 * double(t1.QuadPart - t0.QuadPart) / double(frequency.QuadPart), {}});
+    saves.push_back({1000.0 * double(t2.QuadPart - t1.QuadPart) / double(frequency.QuadPart), {}});
+  }
+
   wprintf(L"index: %d products x %d directories, %zu bytes; %zu bytes with the new product\n", kProducts,
           kDirectories, baseline.size(), after);
   wprintf(L"%d runs; bytes through ReadFile/WriteFile of this program (index, schema, log)\n", runs);
   Report(L"AppIndexWrite, new product", added);
   Report(L"AppIndexWrite, same product again", updated);
+  wprintf(L"%-34ls 1.4 to 3.2 s per action and about 40 MB written, when the index was saved once per\n"
+          L"%-34ls directory and every Product's code was marked as an ID before each lookup\n",
+          L"earlier figure, for comparison:", L"");
+  Report(L"  of which: parsing the index", loads);
+  Report(L"  of which: saving the index", saves);
 
   session.reset();
   DeleteFileW(package.c_str());

@@ -185,16 +185,10 @@ DomElement* AppIndex::GetOrCreateProduct(const std::wstring& productCode) {
   if (!index_) return nullptr;
   DomElement* root = index_->getDocumentElement();
   if (!root) return nullptr;
-  MarkIdAttribute(index_, kProduct, kProductCode);
-  DomElement* product = nullptr;
-  try {
-    product = index_->getElementById(productCode.c_str());
-  } catch (...) {
-  }
-  // Only a Product directly under the root is one.
-  if (product && (product->getParentNode() != root || std::wstring(product->getTagName()) != kProduct))
-    product = nullptr;
-  if (!product) product = FindProduct(productCode);
+  // Only a Product directly under the root is one. A search of the root's
+  // children: marking every Product's code as an ID first costs half a
+  // second on a large index.
+  DomElement* product = FindProduct(productCode);
   if (product) return product;
 
   product = NewElement(root, kProduct);
