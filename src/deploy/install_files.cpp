@@ -135,7 +135,11 @@ void InstallRun::PerUser(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& 
       continue;
     }
     auto documentPath = orvo.referenceDocuments.find(user);
-    if (documentPath == orvo.referenceDocuments.end()) continue;
+    if (documentPath == orvo.referenceDocuments.end()) {
+      // The user's reference document lies below LocalAppDataFolder.
+      session.Log(L"   !-> LocalAppDataFolder is not recorded for user %s: %s not extracted", user, cabinet.name);
+      continue;
+    }
     ProvideReferenceSchema(documentPath->second);
     XmlDocument document;
     DomDocument* loaded = nullptr;
