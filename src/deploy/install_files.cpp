@@ -23,6 +23,19 @@ std::wstring WithOneTrailingBackslash(std::wstring path) {
   return path + L'\\';
 }
 
+// The copy beside the pack document serves every later per-user
+// installation: it is written under another name and renamed only once
+// complete, so a copy cut off half-way is never taken for the cabinet.
+bool CacheCabinet(const CabinetEntry& cabinet) {
+  std::wstring partial = cabinet.cachePath + L".partial";
+  DeleteFileW(partial.c_str());
+  EnsureFolder(ParentFolder(cabinet.cachePath));
+  if (!CopyFileW(cabinet.sourcePath.c_str(), partial.c_str(), FALSE)) return false;
+  if (MoveFileExW(partial.c_str(), cabinet.cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  DeleteFileW(partial.c_str());
+  return false;
+}
+
 // Only an absolute folder can be extracted into; anything else would land
 // relative to the installer's working folder.
 bool IsUsableFolder(const std::wstring& path) {
@@ -123,7 +136,7 @@ void InstallRun::PerUser(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& 
   DeploymentState& state = DeploymentState::Instance();
   auto& session = InstallerSession::Instance();
   // Later installations for new users read the copy, without the media.
-  if (!PathExists(cabinet.cachePath)) CopyPath(cabinet.sourcePath, cabinet.cachePath, false);
+  if (!PathExists(cabinet.cachePath)) CacheCabinet(cabinet);
   for (const auto& [user, table] : users) {
     if (state.abortRequested) break;
     bool current = user == userName;
@@ -246,7 +259,7 @@ unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog) {
     orvo.ReferenceDocumentPaths(run.users);
     for (auto& cabinet : orvo.cabinets) {
       if (state.abortRequested) break;
-      if (orvo.standalone && !PathExists(cabinet->cachePath)) CopyPath(cabinet->sourcePath, cabinet->cachePath, false);
+      if (orvo.standalone && !PathExists(cabinet->cachePath)) CacheCabinet(*cabinet);
       for (const auto& [owner, directories] : cabinet->targetDirectories) {
         if (!owner.empty()) {
           Orvo* publisher = catalog.Find(owner);

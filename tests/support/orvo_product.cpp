@@ -29,6 +29,15 @@ void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product) {
     } else if (entry == L"OrvoInit") {
       package.CustomAction(L"Init", 1, L"OrvoAction", entry);
       package.Sequence(L"Init", 1420);
+    } else if (entry == L"OrvoRemove") {
+      package.CustomAction(L"orvo_Remove" + product.guid, 1 + 1024, L"OrvoAction", entry);
+      package.Sequence(L"orvo_Remove" + product.guid, 3900);
+    } else if (entry == L"OrvoCleanup") {
+      package.CustomAction(L"Cleanup", 1, L"OrvoAction", entry);
+      package.Sequence(L"Cleanup", 6630, L"REMOVE=\"ALL\"");
+    } else if (entry == L"AppIndexUninstall") {
+      package.CustomAction(L"IndexUninstall", 1, L"OrvoAction", entry);
+      package.Sequence(L"IndexUninstall", 6640, L"REMOVE=\"ALL\"");
     } else if (entry == L"OrvoRegistry") {
       // After the script, as the product include schedules it.
       package.CustomAction(L"Registry", 1, L"OrvoAction", entry);

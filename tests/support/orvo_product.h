@@ -16,8 +16,9 @@ struct OrvoProduct {
   std::wstring guid = L"_E2E";        // "_ORVOGUID"
   std::wstring document = L"Content\\master.xml";
   PropertyList properties;            // further properties
-  // Of AppIndexWrite, OrvoInit, OrvoInstall, OrvoRegistry, OrvoShortcuts;
-  // more can be added to the package directly.
+  // Of AppIndexWrite, OrvoInit, OrvoRemove, OrvoInstall, OrvoRegistry,
+  // OrvoShortcuts, OrvoCleanup, AppIndexUninstall, scheduled as
+  // integration/orvo.wxi does; more can be added to the package directly.
   std::vector<std::wstring> entryPoints;
 };
 
