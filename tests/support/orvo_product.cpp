@@ -13,10 +13,21 @@ void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product) {
   package.Property(L"_ORVOGUID", product.guid);
   package.Property(L"ORVO_DOCUMENT", product.document);
   package.Property(L"INDEXED_DIRECTORIES", L"INSTALLDIR;ORVODATA");
+  if (!product.perUserFolder.empty())
+    package.Property(L"INDEXED_PERUSERDIRS", L"USERDATA;AppDataFolder;LocalAppDataFolder");
   for (const auto& [name, value] : product.properties) package.Property(name, value);
   package.Directory(L"ProgramFilesFolder", L"TARGETDIR", L".");
   package.Directory(L"INSTALLDIR", L"ProgramFilesFolder", product.folderName);
-  package.Directory(L"ORVODATA", L"INSTALLDIR", L"Data");
+  if (product.sharedDataFolder.empty()) {
+    package.Directory(L"ORVODATA", L"INSTALLDIR", L"Data");
+  } else {
+    package.Directory(L"CommonAppDataFolder", L"TARGETDIR", L".");
+    package.Directory(L"ORVODATA", L"CommonAppDataFolder", product.sharedDataFolder);
+  }
+  if (!product.perUserFolder.empty()) {
+    package.Directory(L"AppDataFolder", L"TARGETDIR", L".");
+    package.Directory(L"USERDATA", L"AppDataFolder", product.perUserFolder);
+  }
   package.Feature(L"Main");
   package.Component(L"MainComponent", L"INSTALLDIR");
   package.FeatureComponent(L"Main", L"MainComponent");
@@ -53,6 +64,11 @@ void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product) {
       ADD_FAILURE() << "no schedule for " << ToNarrow(entry);
     }
   }
+}
+
+std::wstring DataFolder(const OrvoProduct& product) {
+  if (product.sharedDataFolder.empty()) return ProductFolder(product) + L"Data\\";
+  return CombinePath(SpecialFolder(CSIDL_COMMON_APPDATA), product.sharedDataFolder + L"\\");
 }
 
 std::wstring ProductFolder(const OrvoProduct& product) {

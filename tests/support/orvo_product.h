@@ -16,6 +16,11 @@ struct OrvoProduct {
   std::wstring guid = L"_E2E";        // "_ORVOGUID"
   std::wstring document = L"Content\\master.xml";
   PropertyList properties;            // further properties
+  // ORVODATA below common application data instead of INSTALLDIR, so that
+  // products can share it.
+  std::wstring sharedDataFolder;
+  // USERDATA below each user's application data, a per-user directory.
+  std::wstring perUserFolder;
   // Of AppIndexWrite, OrvoInit, OrvoRemove, OrvoInstall, OrvoRegistry,
   // OrvoShortcuts, OrvoCleanup, AppIndexUninstall, scheduled as
   // integration/orvo.wxi does; more can be added to the package directly.
@@ -26,5 +31,7 @@ struct OrvoProduct {
 void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product);
 // Program Files\<folderName>\ as the installation resolves it.
 std::wstring ProductFolder(const OrvoProduct& product);
+// Where ORVODATA resolves.
+std::wstring DataFolder(const OrvoProduct& product);
 
 }  // namespace orvo::test
