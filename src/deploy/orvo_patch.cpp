@@ -1,0 +1,15 @@
+// OrvoPatch: the deferred action that extracts the cabinets a patch carries.
+#include "action/frame.h"
+#include "action/installer_session.h"
+#include "deploy/patch_application.h"
+#include "media/media_locator.h"
+
+extern "C" UINT __stdcall OrvoPatch(MSIHANDLE handle) {
+  return orvo::GuardEntryPoint(L"OrvoPatch", [&]() -> UINT {
+    using namespace orvo;
+    Frame frame(handle, L"OrvoPatch");
+    MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
+    ApplyPatchStreams(InstallerSession::Instance().GetProperty(L"CustomActionData"));
+    return ERROR_SUCCESS;
+  });
+}

@@ -1,0 +1,30 @@
+#include <windows.h>
+
+#include "action/installer_session.h"
+#include "deploy/contained_path.h"
+#include "deploy/remove_files.h"
+#include "documents/paths.h"
+
+namespace orvo {
+
+bool IsContainedRelativeFolder(const std::wstring& relativeFolder) {
+  std::wstring folder = relativeFolder;
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  if (folder.empty()) return relativeFolder == L"\\";
+  return IsContainedRelativePath(folder);
+}
+
+void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& relativeFolder) {
+  if (extractionPath.empty() || !IsAbsolutePath(extractionPath) || !IsContainedRelativeFolder(relativeFolder)) return;
+  std::wstring relative = relativeFolder;
+  while (!relative.empty()) {
+    std::wstring path = CombinePath(extractionPath, relative);
+    // Only folders: a file standing where a recorded folder was is the
+    // user's, not an emptied folder of ours.
+    if (!IsFolder(path) || !RemoveDirectoryW(path.c_str())) return;
+    if (relative == L"\\") return;
+    relative = ParentFolder(relative);
+  }
+}
+
+}  // namespace orvo

@@ -1,0 +1,272 @@
+#include "deploy/remove_files.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "action/installer_session.h"
+#include "appindex/app_index.h"
+#include "deploy/contained_path.h"
+#include "deploy/reference_document.h"
+#include "documents/paths.h"
+
+namespace orvo {
+namespace {
+
+const wchar_t kAllUsers[] = L"All Users";
+const wchar_t kSchemaName[] = L"orvo_ref.xsd";
+
+// Folders compare as the file system does: without regard to case, one
+// trailing backslash.
+std::wstring FolderKey(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  if (!path.empty()) CharUpperBuffW(&path[0], DWORD(path.size()));
+  return path + L'\\';
+}
+
+bool IsLink(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A linked folder on the way from the extraction folder down would lead the
+// deletions somewhere else entirely.
+bool LinkOnTheWay(const std::wstring& extractionPath, const std::wstring& relativeFolder) {
+  if (IsLink(extractionPath)) return true;
+  std::wstring walked = extractionPath;
+  TextList components;
+  SplitText(relativeFolder, L"\\", components, true);
+  for (const auto& component : components) {
+    walked = CombinePath(walked, component);
+    if (IsLink(walked)) return true;
+  }
+  return false;
+}
+
+std::vector<DomElement*> Descendants(DomElement* parent, const wchar_t* tag) {
+  std::vector<DomElement*> list;
+  DomNodeList* nodes = parent->getElementsByTagName(tag);
+  for (XMLSize_t i = 0; i < nodes->getLength(); ++i) list.push_back(static_cast<DomElement*>(nodes->item(i)));
+  return list;
+}
+
+bool HasElementChild(const DomNode* node) {
+  for (DomNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
+    if (child->getNodeType() == DomNode::ELEMENT_NODE) return true;
+  }
+  return false;
+}
+
+// Taken out of the tree; the document keeps owning it, so no element still
+// to be visited can point into freed memory.
+void Detach(DomElement* element) {
+  if (DomNode* parent = element->getParentNode()) parent->removeChild(element);
+}
+
+void ClearReadOnlyAttribute(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesW(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+}
+
+// The schema is shared by every document in its folder: it goes only with
+// the last of them, and the folder with it.
+void RemoveSchema(const std::wstring& schemaPath) {
+  std::wstring folder = ParentFolder(schemaPath);
+  for (const auto& entry : ListFolder(folder, kListAll, false)) {
+    if (FolderKey(entry) != FolderKey(schemaPath)) return;
+  }
+  DeletePath(schemaPath, true, false);
+  RemoveDirectoryW(folder.c_str());
+}
+
+class RemovalRun {
+ public:
+  std::wstring productCode;
+  bool forced = false;
+  unsigned ticks = 0;
+  TextList schemas;
+
+  // False when the user cancelled.
+  bool WalkCabinets(DomElement* cabinets, const std::vector<std::wstring>& folders, bool& handled);
+
+ private:
+  bool WalkExtraction(DomElement* extraction, bool& handled);
+  bool RemoveFile(DomElement* file, const std::wstring& folder, bool& handled);
+};
+
+bool RemovalRun::WalkCabinets(DomElement* cabinets, const std::vector<std::wstring>& folders, bool& handled) {
+  auto& session = InstallerSession::Instance();
+  auto cabinetList = Descendants(cabinets, L"Cabinet");
+  for (size_t c = cabinetList.size(); c-- > 0;) {
+    DomElement* cabinet = cabinetList[c];
+    auto extractions = Descendants(cabinet, L"ExtractionPath");
+    for (size_t e = extractions.size(); e-- > 0;) {
+      DomElement* extraction = extractions[e];
+      std::wstring path = AttributeText(extraction, L"Path");
+      // Only a folder this product extracts into for this owner: a document
+      // naming any other folder is not one the installation wrote.
+      bool trusted = false;
+      if (IsAbsolutePath(path)) {
+        for (const auto& folder : folders) trusted = trusted || FolderKey(folder) == FolderKey(path);
+      }
+      if (!trusted && HasElementChild(extraction))
+        session.Log(L"  !-> Refused %s: not a folder of this product", path);
+      if (trusted && !WalkExtraction(extraction, handled)) return false;
+      if (!HasElementChild(extraction)) {
+        Detach(extraction);
+        if (trusted && IsFolder(path) && !IsLink(path)) RemoveDirectoryW(path.c_str());
+      }
+    }
+    if (!HasElementChild(cabinet)) Detach(cabinet);
+  }
+  return true;
+}
+
+bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
+  auto& session = InstallerSession::Instance();
+  std::wstring path = AttributeText(extraction, L"Path");
+  auto subDirectories = Descendants(extraction, L"SubDirectory");
+  for (size_t s = subDirectories.size(); s-- > 0;) {
+    DomElement* subDirectory = subDirectories[s];
+    std::wstring relative = AttributeText(subDirectory, L"Path");
+    if (!IsContainedRelativeFolder(relative)) {
+      session.Log(L"  !-> Refused %s: it could leave %s", relative, path);
+      continue;
+    }
+    if (LinkOnTheWay(path, relative)) {
+      session.Log(L"  !-> Refused %s: a linked folder lies on the way", CombinePath(path, relative));
+      continue;
+    }
+    std::wstring folder = CombinePath(path, relative);
+    auto files = Descendants(subDirectory, L"File");
+    for (size_t f = files.size(); f-- > 0;) {
+      if (!RemoveFile(files[f], folder, handled)) return false;
+    }
+    if (!HasElementChild(subDirectory)) {
+      Detach(subDirectory);
+      PruneFolderChain(path, relative);
+    }
+  }
+  return true;
+}
+
+bool RemovalRun::RemoveFile(DomElement* file, const std::wstring& folder, bool& handled) {
+  auto& session = InstallerSession::Instance();
+  std::wstring refs = AttributeText(file, L"ref");
+  if (refs.find(productCode) == std::wstring::npos) return true;
+  std::wstring name = AttributeText(file, L"Name");
+  if (!IsPlainFileName(name)) {
+    session.Log(L"  !-> Refused %s: it could leave %s", name, folder);
+    return true;
+  }
+  ReplaceAll(refs, productCode, L"");
+  std::wstring fullPath = CombinePath(folder, name);
+  int answer = 0;
+  if (!refs.empty()) {
+    file->setAttribute(L"ref", refs.c_str());
+    answer = session.SendInfo(L"orvo_Remove: [1]",
+                              L" -> The following file is referenced by another product and will not be removed");
+  } else if (!forced && !FileHashMatches(file, fullPath)) {
+    answer = session.SendInfo(L"orvo_Remove: [1]", L" -> The following file is user-modified and will not be removed");
+    Detach(file);
+  } else {
+    if (IsFolder(fullPath)) {
+      RemoveDirectoryW(fullPath.c_str());
+    } else {
+      ClearReadOnlyAttribute(fullPath);
+      DeleteFileW(fullPath.c_str());
+    }
+    Detach(file);
+  }
+  handled = true;
+  if (answer == IDCANCEL) return false;
+  if (session.SendActionData(fullPath, L"") == IDCANCEL) return false;
+  ticks += 2000;
+  return true;
+}
+
+// The folders an owner's files were extracted into: the product's own
+// directories for all users, that user's directories for a user.
+std::vector<std::wstring> OwnerFolders(const std::wstring& owner, const DirectoryTable& product,
+                                      const UserDirectoryTables& users) {
+  std::vector<std::wstring> folders;
+  const DirectoryTable* table = &product;
+  if (owner != kAllUsers) {
+    auto found = users.find(owner);
+    if (found == users.end()) return folders;
+    table = &found->second;
+  }
+  for (const auto& [name, entry] : *table) {
+    if (IsAbsolutePath(entry.path)) folders.push_back(entry.path);
+  }
+  return folders;
+}
+
+}  // namespace
+
+unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog) {
+  auto& session = InstallerSession::Instance();
+  RemovalRun run;
+  run.productCode = ChildText(master.root(), L"ProductCode");
+  // An empty code is found in every reference list: nothing could be told apart.
+  if (run.productCode.empty()) {
+    session.Log(L" !=> No product code in the master document: no file is removed");
+    return ERROR_SUCCESS;
+  }
+  AppIndex index;
+  DirectoryTable product;
+  UserDirectoryTables users;
+  index.CollectDirectories(run.productCode, product, users);
+  session.ReportProgress(1, 2000, 1);
+  run.forced = session.EvaluateCondition(L"FORCE_FILE_DELETE_ON_UNINSTALL");
+  unsigned type = session.installType();
+
+  for (auto& [orvoName, orvoPointer] : catalog.orvos()) {
+    Orvo& orvo = *orvoPointer;
+    if (orvo.request != kRequestRemove) {
+      session.Log(L" => %s not slated for uninstall", orvo.name);
+      continue;
+    }
+    session.Log(L" => Uninstalling %s", orvo.name);
+    if (!IsPlainFileName(orvo.name)) {
+      session.Log(L"   !-> Refused the name of %s: it cannot name a reference document", orvo.name);
+      continue;
+    }
+    orvo.ReferenceDocumentPaths(users);
+    for (const auto& [owner, path] : orvo.referenceDocuments) {
+      if (!PathExists(path)) continue;
+      std::wstring schema = CombinePath(ParentFolder(path), kSchemaName);
+      if (!ContainsText(run.schemas, schema, true)) run.schemas.push_back(schema);
+      XmlDocument document;
+      DomDocument* loaded = nullptr;
+      if (!LoadDocument(document, path, loaded) || !loaded || !document.root() ||
+          std::wstring(document.root()->getTagName()) != L"DocumentRoot") {
+        session.Log(L" !=> Failed to load %s", path);
+        continue;
+      }
+      session.Log(L"  => Processing %s", path);
+      DomElement* cabinets = FirstChildElement(document.root(), L"Cabinets");
+      bool handled = false;
+      if (cabinets && !run.WalkCabinets(cabinets, OwnerFolders(owner, product, users), handled))
+        return ERROR_INSTALL_USEREXIT;
+      if (handled) document.Save(L"UTF-16", L"\r\n");
+      // A document without cabinets (also the empty template) records nothing.
+      if (!cabinets || !HasElementChild(cabinets)) {
+        if (cabinets) Detach(cabinets);
+        DeletePath(path, false, false);
+      }
+    }
+    if (type & (IT_NEWINSTALL | IT_ADDREMOVE)) {
+      master.SetChanged();
+      orvo.SetCurrent(kCurrentlyNotInstalled);
+    }
+    if (type & IT_UNINSTALL) {
+      for (const auto& schema : run.schemas) RemoveSchema(schema);
+    }
+  }
+  session.Log(L" => %d ticks added to progress bar", run.ticks);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace orvo

@@ -1,0 +1,26 @@
+// The file-removal step: for every Orvo slated for removal, walks its
+// cabinet reference documents and deletes the files that no product
+// references any longer, keeping files that other products or the user
+// still hold, then prunes the emptied folders and documents.
+#pragma once
+#include <string>
+
+#include "catalog/orvo_model.h"
+#include "documents/xml_document.h"
+
+namespace orvo {
+
+// 0, or 1602 when the user cancelled (the document in hand is left unsaved).
+unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog);
+
+// Removes the relative folder below the extraction folder, then each of its
+// parents as long as they can be removed ("\" stands for the extraction
+// folder itself). Only empty folders go; a relative folder that could leave
+// the extraction folder is refused.
+void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& relativeFolder);
+
+// Whether a relative folder as reference documents write it ("\" or
+// "Sub\Deeper\") stays inside the folder it is joined to.
+bool IsContainedRelativeFolder(const std::wstring& relativeFolder);
+
+}  // namespace orvo
