@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The demonstration: packs the built-in sample Orvo into a cabinet with
-# orvo-cab, lists and extracts it again (checked against cabextract and the
-# originals), then installs and removes a sample product whose package runs
-# the DLL's application-index entry points, showing the index and the logs.
-# Runs in a Wine prefix of its own under build/demo, so the machine's other
-# prefixes are not touched.
+# The demonstration: the sample product's life under msiexec. Media are made
+# from samples/product/content with orvo-media, the package from
+# samples/product/product.wxs and integration/orvo.wxi with wixl. Then: a
+# first installation with two Orvos, a change that takes one away and adds
+# the third, a repair, a second product that shares an Orvo, and the removal
+# of both. After each step a short summary; at the end, what is left.
+# Runs in a Wine prefix of its own under build/demo.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVO_BUILD:-$top/build}
@@ -13,47 +14,102 @@ say() { printf '\n=== %s\n' "$*"; }
 
 "$top/tools/build.sh" >/dev/null
 rm -rf "$demo"
-mkdir -p "$demo"
+mkdir -p "$demo/media"
 export WINEPREFIX=$demo/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p || true
 wine wineboot </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
+run() { wine "$@" 2>/dev/null | tr -d '\r'; }
+tool() { local name=$1; shift; run "$build/bin/$name.exe" "$@"; }
 
-content=$top/samples/demo/content
-say "packing $content with orvo-cab (LZX, window 2^21)"
-wine "$build/bin/orvo-cab.exe" create --method lzx:21 "$(winpath "$demo/demo-orvo.cab")" "$(winpath "$content")"
-ls -l "$demo/demo-orvo.cab"
+sample=$top/samples/product
+media=$demo/media
+say "media from samples/product/content with orvo-media"
+tool orvo-media init "$(winpath "$media")"
+tool orvo-media add "$(winpath "$media")" Basics "$(winpath "$sample/content/Basics")" --directory ORVODATA \
+  --method lzx:21 --profile "$(winpath "$sample/basics-profiles.xml")" \
+  --shortcut "Sample readme=[ORVODATA]Docs\\readme.txt"
+tool orvo-media add "$(winpath "$media")" Extras "$(winpath "$sample/content/Extras")" --directory USERDATA --per-user
+tool orvo-media add "$(winpath "$media")" ExtrasPlus "$(winpath "$sample/content/ExtrasPlus")" --directory USERDATA \
+  --per-user --supersedes Extras
+tool orvo-media check "$(winpath "$media")"
+find "$media" -type f | sed "s|$media/||" | sort
 
-say "orvo-cab list"
-wine "$build/bin/orvo-cab.exe" list "$(winpath "$demo/demo-orvo.cab")"
+# Two products from the same package source: each its own folder and codes.
+package() { # name folder guid upgrade component
+  local dir=$demo/$1
+  mkdir -p "$dir"
+  cp "$build/bin/orvo_Action.dll" "$dir/"
+  (cd "$dir" && wixl -D OrvoGuid="$3" -D OrvoDll=orvo_Action.dll -D UpgradeCode="$4" -D FolderName="$2" \
+      -D ComponentGuid="$5" -o "$media/$1.msi" "$sample/product.wxs" 2>/dev/null)
+  "$top/integration/fix-types.sh" "$media/$1.msi"
+}
+say "building two products' packages with wixl and integration/orvo.wxi"
+package first OrvoSample _SAMPLE1 '{5D0C3B6A-1E2F-4A5B-9C8D-7E6F5A4B3C21}' '{6E1D4C7B-2F30-4B6C-8D9E-8F7A6B5C4D31}'
+package second OrvoSample2 _SAMPLE2 '{5D0C3B6A-1E2F-4A5B-9C8D-7E6F5A4B3C22}' '{6E1D4C7B-2F30-4B6C-8D9E-8F7A6B5C4D32}'
 
-say "cabextract, an independent decoder, reads the same cabinet"
-cabextract -q -d "$demo/cabextract" "$demo/demo-orvo.cab"
-ls "$demo/cabextract"
+c=$WINEPREFIX/drive_c
+summary() {
+  say "after: $1"
+  for product in OrvoSample OrvoSample2; do
+    local master="$c/Program Files/$product/Orvos/master.xml"
+    [ -f "$master" ] || continue
+    echo "-- $product: Orvos (orvo-inspect orvos)"
+    tool orvo-inspect orvos "$(winpath "$master")" | grep -E '^[^ ]' || true
+  done
+  echo "-- files"
+  (cd "$c" && find ProgramData/OrvoSample users/*/AppData/Roaming/OrvoSample -type f 2>/dev/null | sort) || true
+  echo "-- references of the shared readme"
+  tool orvo-inspect refs 'C:\ProgramData\OrvoSample\Content\Docs\readme.txt' || true
+  echo "-- the current user's profile Standard"
+  run reg query 'HKCU\Software\OrvoSample\Host\Profiles\Standard\Paths' 2>/dev/null | grep REG_ || echo "(none)"
+  echo "-- shortcuts on the desktop"
+  ls "$c/users/Public/Desktop" "$c"/users/*/Desktop 2>/dev/null | grep '\.lnk' || echo "(none)"
+}
+msi() {
+  local status=0
+  wine msiexec "$@" >/dev/null 2>&1 || status=$?
+  echo "msiexec $1 ... -> exit $status"
+  [ $status -eq 0 ] || exit 1
+}
 
-say "orvo-cab extract places the files by IndexFile.dat"
-wine "$build/bin/orvo-cab.exe" extract "$(winpath "$demo/demo-orvo.cab")" "$(winpath "$demo/extracted")"
-diff -r "$content" "$demo/extracted" && echo "extracted tree is identical to the sample content"
+say "first installation: Basics and Extras (ExtrasPlus supersedes Extras, so it comes along)"
+msi /i "$(winpath "$media/first.msi")" /qn "ORVO_SELECTED=Basics;Extras" "ORVO_SHORTCUT=Basics" CREATE_VEXA_PROFILE=1
+summary "first installation"
 
-say "building the sample product's package with wixl"
-cp "$build/bin/orvo_Action.dll" "$demo/"
-(cd "$demo" && wixl -o demo.msi "$top/samples/demo/demo.wxs")
+say "a change: Extras goes, ExtrasPlus stays"
+msi /i "$(winpath "$media/first.msi")" /qn ORVO_ADDREMOVE=1 "ORVO_SELECTED=Basics;ExtrasPlus" "ORVO_SHORTCUT=Basics" \
+  REINSTALL=ALL REINSTALLMODE=os
+summary "the change"
 
-say "installing it with msiexec (AppIndexWrite, AppIndexSetNoBackslashProps; OrvoRollback stands by as rollback action)"
-wine msiexec /i "$(winpath "$demo/demo.msi")" /qn
-index=$WINEPREFIX/drive_c/ProgramData/Keltra/appIndex.xml
-say "the application index: $index"
-utf16 "$index"
-say "a registry value written from NOSLASH_INSTALLDIR"
-wine reg query 'HKLM\Software\OrvoDemo' /v InstallFolder 2>/dev/null | tr -d '\r' | grep InstallFolder
-applog=$(find "$WINEPREFIX/drive_c/users" -name appIndex.log | head -n1)
-say "appIndex.log ($applog)"
-utf16 "$applog"
+say "a repair"
+msi /i "$(winpath "$media/first.msi")" /qn REINSTALL=ALL REINSTALLMODE=amus
+summary "the repair"
 
-say "removing the product (AppIndexUninstall)"
-wine msiexec /x "$(winpath "$demo/demo.msi")" /qn
-utf16 "$index"
+say "a second product that shares Basics"
+msi /i "$(winpath "$media/second.msi")" /qn ORVO_SELECTED=Basics ORVO_SHORTCUT=Basics CREATE_VEXA_PROFILE=1
+summary "the second product"
+
+say "removing the first product: the shared files stay for the second"
+msi /x "$(winpath "$media/first.msi")" /qn
+summary "removing the first product"
+
+say "removing the second product"
+msi /x "$(winpath "$media/second.msi")" /qn
+summary "removing the second product"
+
+say "what is left"
+left=$( (cd "$c" && find ProgramData/OrvoSample "Program Files/OrvoSample" "Program Files/OrvoSample2" \
+          users/*/AppData/Roaming/OrvoSample ProgramData/Keltra/Orvos users/*/AppData/Local/Keltra -type f \
+          2>/dev/null) || true)
+if [ -z "$left" ]; then echo "nothing: no content, no reference document"; else echo "$left"; fi
+if run reg query 'HKLM\Software\OrvoSample\Host\Profiles' >/dev/null 2>&1; then
+  echo "machine-wide profiles left"
+else
+  echo "no machine-wide profiles left"
+fi
+echo "(the user's reset copy of Standard and macro store stay: they belong to the host application's user settings)"
 say "demonstration finished"
