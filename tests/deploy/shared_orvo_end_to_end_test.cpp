@@ -10,6 +10,7 @@
 #include "documents/paths.h"
 #include "support/media_tree.h"
 #include "support/orvo_product.h"
+#include "support/other_users.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -96,19 +97,9 @@ class SharedOrvoEndToEnd : public ::testing::Test {
   }
   // The second user, recorded for the first product with folders of its own.
   void AddSecondUser() {
-    AppIndex index;
-    ASSERT_TRUE(index.Open());
-    DomElement* users = FirstChildElement(index.GetOrCreateProduct(code1_), L"Users");
-    ASSERT_TRUE(users);
-    DomElement* user = index.document()->createElement(L"User");
-    user->setAttribute(L"Name", L"second");
-    DomElement* folders = index.document()->createElement(L"Directories");
-    user->appendChild(folders);
-    users->appendChild(user);
-    index.SetNameData(folders, L"Directory", L"AppDataFolder", secondHome_ + L"Roaming\\");
-    index.SetNameData(folders, L"Directory", L"LocalAppDataFolder", secondHome_ + L"Local\\");
-    index.SetNameData(folders, L"Directory", L"USERDATA", secondHome_ + L"Roaming\\OrvoSharedE2E\\");
-    ASSERT_TRUE(index.Save());
+    ASSERT_TRUE(RecordUser(code1_, L"second", {{L"AppDataFolder", secondHome_ + L"Roaming\\"},
+                                               {L"LocalAppDataFolder", secondHome_ + L"Local\\"},
+                                               {L"USERDATA", secondHome_ + L"Roaming\\OrvoSharedE2E\\"}}));
   }
 
   OrvoProduct first_, second_;

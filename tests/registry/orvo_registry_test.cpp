@@ -17,6 +17,7 @@
 #include "registry/user_hives.h"
 #include "support/media_tree.h"
 #include "support/msi_package.h"
+#include "support/other_users.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -34,27 +35,6 @@ const wchar_t kComponents[] =
     L"Software\\Orvo Tests\\OrvoRegistryTest\\V\\C\\STRUO\\9.7\\StruoRcpBase34\\Databases\\Components";
 const wchar_t kCatalogs[] = L"Software\\Keltra\\Keltra Brovia\\97\\RegisteredCatalogs";
 const wchar_t kGroups[] = L"Software\\Keltra\\Keltra Brovia\\97\\RegisteredGroups";
-
-// "<no key>", "<no value>", "#n" for a REG_DWORD, or the text.
-std::wstring Read(HKEY root, const std::wstring& path, const std::wstring& name) {
-  CRegistry key;
-  if (!key.Open(root, path)) return L"<no key>";
-  DWORD type = key.ValueType(name);
-  if (type == REG_DWORD) return L"#" + std::to_wstring(key.GetDword(name));
-  if (type == REG_NONE) return L"<no value>";
-  return key.GetString(name);
-}
-
-void EnablePrivilege(const wchar_t* name) {
-  HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid);
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-  CloseHandle(token);
-}
 
 class OrvoRegistryTest : public ::testing::Test {
  protected:
@@ -140,7 +120,7 @@ class OrvoRegistryTest : public ::testing::Test {
     orvos.Load(master, false);
     EXPECT_EQ(0, RunRegistrySteps(orvos, CloneProfiles, [&](const std::wstring& user) {
                 if (user != L"Other") return;
-                for (const auto& [path, name] : probes) other.push_back(Read(HKEY_CURRENT_USER, path, name));
+                for (const auto& [path, name] : probes) other.push_back(RegistryValue(HKEY_CURRENT_USER, path, name));
               }));
     return FreshLog();
   }
@@ -157,13 +137,8 @@ class OrvoRegistryTest : public ::testing::Test {
       catalog.SetString(L"Url", L"seeded");
       ASSERT_TRUE(sibling.Open(HKEY_CURRENT_USER, std::wstring(kSeed) + L"\\Software\\OrvoTests\\Sibling"));
       sibling.SetString(L"S", L"s");
-      CRegistry seed;
-      ASSERT_TRUE(seed.Open(HKEY_CURRENT_USER, kSeed));
-      EnsureFolder(ParentFolder(hive_));
-      EnablePrivilege(SE_BACKUP_NAME);
-      ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyW(seed.key(), hive_.c_str(), nullptr));
     }
-    RegDeleteTreeW(HKEY_CURRENT_USER, kSeed);
+    ASSERT_TRUE(SaveHive(kSeed, hive_));
   }
   void IndexUsers() {
     if (!FileExists(AppIndexPath())) ASSERT_TRUE(WriteResourceFile(kEmptyAppIndex, AppIndexPath()));
@@ -172,27 +147,12 @@ class OrvoRegistryTest : public ::testing::Test {
       AppIndex index;
       ASSERT_TRUE(index.WriteProduct());
     }
-    AppIndex index;
-    ASSERT_TRUE(index.Open());
-    DomElement* product = index.GetOrCreateProduct(code_);
-    ASSERT_TRUE(product);
-    DomElement* list = FirstChildElement(product, L"Users");
-    ASSERT_TRUE(list && FirstChildElement(product, L"Directories"));
     for (const std::wstring& user : TextList{L"Other", CurrentUserName()}) {
-      DomElement* entry = FindChildElement(list, L"User", L"Name", user);
-      if (!entry) {
-        entry = index.document()->createElement(L"User");
-        entry->setAttribute(L"Name", user.c_str());
-        list->appendChild(entry);
-      }
-      DomElement* directories = FirstChildElement(entry, L"Directories");
-      if (!directories)
-        directories = static_cast<DomElement*>(entry->appendChild(index.document()->createElement(L"Directories")));
-      index.SetNameData(directories, L"Directory", L"AppDataFolder",
-                        folder_ + L"Users\\" + user + L"\\AppData\\Roaming\\");
-      if (user == L"Other") index.SetNameData(directories, L"Directory", L"CatalogFolder", L"D:\\OtherCat\\");
+      std::vector<std::pair<std::wstring, std::wstring>> folders{
+          {L"AppDataFolder", folder_ + L"Users\\" + user + L"\\AppData\\Roaming\\"}};
+      if (user == L"Other") folders.push_back({L"CatalogFolder", L"D:\\OtherCat\\"});
+      ASSERT_TRUE(RecordUser(code_, user, folders));
     }
-    ASSERT_TRUE(index.Save());
   }
 
   std::wstring folder_, code_, log_, hive_;
@@ -250,40 +210,40 @@ TEST_F(OrvoRegistryTest, EntriesReachEachHiveOnceAndLeaveAgainWithoutTakingMoreT
     OrvoCatalog orvos;
     orvos.Load(master, false);
     EXPECT_EQ(1603, RunRegistrySteps(orvos, [](OrvoCatalog&) { return 1603; }));
-    EXPECT_EQ(L"<no key>", Read(HKEY_LOCAL_MACHINE, kRaw, L"ValOne"));
+    EXPECT_EQ(L"<no key>", RegistryValue(HKEY_LOCAL_MACHINE, kRaw, L"ValOne"));
     EXPECT_NE(std::wstring::npos, ReadUtf16File(log_).find(L"!=> cloneprofiles returning 1603\r\n"));
   }
 
   std::wstring log = Run();
   EXPECT_NE(std::wstring::npos, log.find(L"dwInstallType: IT_REINSTALL | IT_ADDREMOVE")) << log;
-  EXPECT_EQ(L"[INSTALLDIR]Support", Read(HKEY_LOCAL_MACHINE, kRaw, L"ValOne")) << "data as written";
-  EXPECT_EQ(L"open", Read(HKEY_CLASSES_ROOT, std::wstring(kClasses) + L"\\Shell", L""));
-  EXPECT_EQ(L"<no key>", Read(HKEY_LOCAL_MACHINE, L"Software\\OrvoRegB", L"B")) << "B takes no part";
+  EXPECT_EQ(L"[INSTALLDIR]Support", RegistryValue(HKEY_LOCAL_MACHINE, kRaw, L"ValOne")) << "data as written";
+  EXPECT_EQ(L"open", RegistryValue(HKEY_CLASSES_ROOT, std::wstring(kClasses) + L"\\Shell", L""));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_LOCAL_MACHINE, L"Software\\OrvoRegB", L"B")) << "B takes no part";
   EXPECT_EQ(1u, CountOf(log, L"   => Processing A raw registry entries\r\n"));
   EXPECT_EQ(1u, CountOf(log, L"   !=> Refused the key \"\" of a HKLM entry"));
-  EXPECT_EQ(L"#16", Read(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Settings", L"Color"));
-  EXPECT_EQ(L"C:\\PropCat\\kn.db", Read(HKEY_CURRENT_USER, std::wstring(kKeynotes) + L"\\KN1", L"DatabaseLocation"));
-  EXPECT_EQ(L"#5", Read(HKEY_CURRENT_USER, std::wstring(kKeynotes) + L"\\KN1", L"Level"));
-  EXPECT_EQ(L"C:\\comp\\", Read(HKEY_CURRENT_USER, std::wstring(kComponents) + L"\\CM1", L"DatabaseLocation"));
-  EXPECT_EQ(L"<no value>", Read(HKEY_CURRENT_USER, kComponents, L"DatabaseLocation")) << "an empty name is refused";
+  EXPECT_EQ(L"#16", RegistryValue(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Settings", L"Color"));
+  EXPECT_EQ(L"C:\\PropCat\\kn.db", RegistryValue(HKEY_CURRENT_USER, std::wstring(kKeynotes) + L"\\KN1", L"DatabaseLocation"));
+  EXPECT_EQ(L"#5", RegistryValue(HKEY_CURRENT_USER, std::wstring(kKeynotes) + L"\\KN1", L"Level"));
+  EXPECT_EQ(L"C:\\comp\\", RegistryValue(HKEY_CURRENT_USER, std::wstring(kComponents) + L"\\CM1", L"DatabaseLocation"));
+  EXPECT_EQ(L"<no value>", RegistryValue(HKEY_CURRENT_USER, kComponents, L"DatabaseLocation")) << "an empty name is refused";
   std::wstring cat = std::wstring(kCatalogs) + L"\\CatOne";
-  EXPECT_EQ(L"C:\\PropCat\\x.xml", Read(HKEY_CURRENT_USER, cat, L"Url"));
-  EXPECT_EQ(L"", Read(HKEY_CURRENT_USER, cat, L"GroupID"));
-  EXPECT_EQ(L"#2", Read(HKEY_CURRENT_USER, cat, L"Type"));
+  EXPECT_EQ(L"C:\\PropCat\\x.xml", RegistryValue(HKEY_CURRENT_USER, cat, L"Url"));
+  EXPECT_EQ(L"", RegistryValue(HKEY_CURRENT_USER, cat, L"GroupID"));
+  EXPECT_EQ(L"#2", RegistryValue(HKEY_CURRENT_USER, cat, L"Type"));
   std::wstring autoKey = std::wstring(kCatalogs) + L"\\Auto";
-  EXPECT_EQ(catalog, Read(HKEY_CURRENT_USER, autoKey, L"Url"));
-  EXPECT_EQ(L"<no value>", Read(HKEY_CURRENT_USER, autoKey, L"Type")) << "type 0 is not written";
-  EXPECT_EQ(L"G7", Read(HKEY_CURRENT_USER, autoKey, L"GroupID"));
-  EXPECT_EQ(L"ID-7", Read(HKEY_CURRENT_USER, autoKey, L"ItemID"));
-  EXPECT_EQ(L"Catalog name from a resource", Read(HKEY_CURRENT_USER, autoKey, L"DisplayName"));
-  EXPECT_EQ(L"Catalog name from a resource", Read(HKEY_CURRENT_USER, autoKey, L"ToolTip"));
-  EXPECT_EQ(L"Own text", Read(HKEY_CURRENT_USER, autoKey, L"Description"));
-  EXPECT_EQ(folder_ + L"cat\\img\\a.png", Read(HKEY_CURRENT_USER, autoKey, L"Image"));
-  EXPECT_EQ(folder_ + L"cat\\cover.htm", Read(HKEY_CURRENT_USER, autoKey, L"CoverPage"));
-  EXPECT_EQ(L"Pub", Read(HKEY_CURRENT_USER, autoKey, L"Publisher"));
+  EXPECT_EQ(catalog, RegistryValue(HKEY_CURRENT_USER, autoKey, L"Url"));
+  EXPECT_EQ(L"<no value>", RegistryValue(HKEY_CURRENT_USER, autoKey, L"Type")) << "type 0 is not written";
+  EXPECT_EQ(L"G7", RegistryValue(HKEY_CURRENT_USER, autoKey, L"GroupID"));
+  EXPECT_EQ(L"ID-7", RegistryValue(HKEY_CURRENT_USER, autoKey, L"ItemID"));
+  EXPECT_EQ(L"Catalog name from a resource", RegistryValue(HKEY_CURRENT_USER, autoKey, L"DisplayName"));
+  EXPECT_EQ(L"Catalog name from a resource", RegistryValue(HKEY_CURRENT_USER, autoKey, L"ToolTip"));
+  EXPECT_EQ(L"Own text", RegistryValue(HKEY_CURRENT_USER, autoKey, L"Description"));
+  EXPECT_EQ(folder_ + L"cat\\img\\a.png", RegistryValue(HKEY_CURRENT_USER, autoKey, L"Image"));
+  EXPECT_EQ(folder_ + L"cat\\cover.htm", RegistryValue(HKEY_CURRENT_USER, autoKey, L"CoverPage"));
+  EXPECT_EQ(L"Pub", RegistryValue(HKEY_CURRENT_USER, autoKey, L"Publisher"));
   EXPECT_NE(std::wstring::npos, log.find(L"        => Result: Catalog name from a resource\r\n"));
-  EXPECT_EQ(L"Group Name", Read(HKEY_CURRENT_USER, std::wstring(kGroups) + L"\\Grp", L"ItemName"));
-  EXPECT_EQ(L"{0A}", Read(HKEY_CURRENT_USER, std::wstring(kGroups) + L"\\Grp", L"ItemID"));
+  EXPECT_EQ(L"Group Name", RegistryValue(HKEY_CURRENT_USER, std::wstring(kGroups) + L"\\Grp", L"ItemName"));
+  EXPECT_EQ(L"{0A}", RegistryValue(HKEY_CURRENT_USER, std::wstring(kGroups) + L"\\Grp", L"ItemID"));
 
   // The second user gets the per-user entries in that user's own hive,
   // with that user's folders; the running user's keys stay as they were.
@@ -299,20 +259,20 @@ TEST_F(OrvoRegistryTest, EntriesReachEachHiveOnceAndLeaveAgainWithoutTakingMoreT
   EXPECT_EQ(1u, CountOf(log, L"   => Processing A raw registry entries for Other\r\n"));
   EXPECT_EQ(1u, CountOf(log, L"   => Processing A raw registry entries for " + me + L"\r\n"));
   EXPECT_EQ(1u, CountOf(log, L"   => Processing A raw registry entries\r\n"));
-  EXPECT_EQ(L"C:\\PropCat\\x.xml", Read(HKEY_CURRENT_USER, cat, L"Url"));
+  EXPECT_EQ(L"C:\\PropCat\\x.xml", RegistryValue(HKEY_CURRENT_USER, cat, L"Url"));
 
   // A new user, or a second user's installation, leaves the machine's keys alone.
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\OrvoRegX");
   Set(L"ORVO_ADDREMOVE", L"");
   Set(L"THISUSERHASNOTRUNTHEPRODUTCYET", L"1");
   log = Run();
-  EXPECT_EQ(L"<no key>", Read(HKEY_LOCAL_MACHINE, kRaw, L"ValOne"));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_LOCAL_MACHINE, kRaw, L"ValOne"));
   EXPECT_NE(std::wstring::npos, log.find(L"  => Complete\r\n"));
   EXPECT_EQ(0u, CountOf(log, L"Update user:"));
   Set(L"THISUSERHASNOTRUNTHEPRODUTCYET", L"");
   Set(L"VEXA_SECONDARY_INSTALL", L"1");
   log = Run();
-  EXPECT_EQ(L"<no key>", Read(HKEY_LOCAL_MACHINE, kRaw, L"ValOne"));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_LOCAL_MACHINE, kRaw, L"ValOne"));
   EXPECT_EQ(0u, CountOf(log, L"raw registry entries")) << "A is not installed yet";
   Set(L"VEXA_SECONDARY_INSTALL", L"");
 
@@ -322,14 +282,14 @@ TEST_F(OrvoRegistryTest, EntriesReachEachHiveOnceAndLeaveAgainWithoutTakingMoreT
   Master(L"remove", L"true");
   log = RunObserved(probes, other);
   EXPECT_EQ((std::vector<std::wstring>{L"<no key>", L"<no key>", L"<no key>", L"k", L"s"}), other);
-  EXPECT_EQ(L"<no key>", Read(HKEY_LOCAL_MACHINE, L"Software\\OrvoRegX", L""));
-  EXPECT_NE(L"<no key>", Read(HKEY_LOCAL_MACHINE, L"Software", L""));
-  EXPECT_EQ(L"<no key>", Read(HKEY_CLASSES_ROOT, std::wstring(kClasses) + L"\\Shell", L""));
-  EXPECT_EQ(L"<no value>", Read(HKEY_CLASSES_ROOT, kClasses, L"")) << "the first level stays";
-  EXPECT_EQ(L"<no key>", Read(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Settings", L"Color"));
-  EXPECT_EQ(L"<no key>", Read(HKEY_CURRENT_USER, std::wstring(kKeynotes) + L"\\KN1", L"DatabaseLocation"));
-  EXPECT_EQ(L"<no key>", Read(HKEY_CURRENT_USER, autoKey, L"Url"));
-  EXPECT_EQ(L"<no key>", Read(HKEY_CURRENT_USER, std::wstring(kGroups) + L"\\Grp", L"ItemName"));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_LOCAL_MACHINE, L"Software\\OrvoRegX", L""));
+  EXPECT_NE(L"<no key>", RegistryValue(HKEY_LOCAL_MACHINE, L"Software", L""));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_CLASSES_ROOT, std::wstring(kClasses) + L"\\Shell", L""));
+  EXPECT_EQ(L"<no value>", RegistryValue(HKEY_CLASSES_ROOT, kClasses, L"")) << "the first level stays";
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Settings", L"Color"));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_CURRENT_USER, std::wstring(kKeynotes) + L"\\KN1", L"DatabaseLocation"));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_CURRENT_USER, autoKey, L"Url"));
+  EXPECT_EQ(L"<no key>", RegistryValue(HKEY_CURRENT_USER, std::wstring(kGroups) + L"\\Grp", L"ItemName"));
   EXPECT_NE(std::wstring::npos, log.find(L"      => Unregistered Keynote database KN1, C:\\PropCat\\kn.db\r\n"));
   EXPECT_NE(std::wstring::npos, log.find(L"      => Removed Group Name Brovia group\r\n"));
 
@@ -344,7 +304,7 @@ TEST_F(OrvoRegistryTest, EntriesReachEachHiveOnceAndLeaveAgainWithoutTakingMoreT
   log = RunObserved(probes, other);
   EXPECT_NE(std::wstring::npos, log.find(L"IT_UNINSTALL")) << log;
   EXPECT_EQ(0u, CountOf(log, L"Processing A registry entries"));
-  EXPECT_EQ(L"C:\\PropCat\\x.xml", Read(HKEY_CURRENT_USER, cat, L"Url"));
+  EXPECT_EQ(L"C:\\PropCat\\x.xml", RegistryValue(HKEY_CURRENT_USER, cat, L"Url"));
   ASSERT_EQ(5u, other.size());
   EXPECT_EQ(L"<no key>", other[0]) << "raw entries do go";
   EXPECT_NE(L"<no key>", other[2]) << "registrations stay";
@@ -358,7 +318,7 @@ TEST_F(OrvoRegistryTest, EntriesReachEachHiveOnceAndLeaveAgainWithoutTakingMoreT
   EXPECT_NE(L"<no key>", other[2]) << "a registration outside the branch stays";
   EXPECT_EQ(L"s", other[4]) << "the branch's parent keeps its other keys";
   EXPECT_EQ(0u, CountOf(log, L"Refused to delete"));
-  EXPECT_NE(L"<no key>", Read(HKEY_CURRENT_USER, kCatalogs, L"")) << "the running user keeps its branch";
+  EXPECT_NE(L"<no key>", RegistryValue(HKEY_CURRENT_USER, kCatalogs, L"")) << "the running user keeps its branch";
 
   // A resource file named outside the installation folder is not read.
   XmlDocument escaping;

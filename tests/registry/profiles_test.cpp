@@ -11,6 +11,7 @@
 #include "catalog/orvo_model.h"
 #include "support/media_tree.h"
 #include "support/test_session.h"
+#include "support/other_users.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -21,46 +22,21 @@ namespace {
 const wchar_t kRoot[] = L"Software\\OrvoTests\\Profiles";
 const wchar_t kSeed[] = L"Software\\OrvoTests\\HiveSeed";
 
-std::wstring Text(HKEY hive, const std::wstring& path, const std::wstring& name) {
-  CRegistry key;
-  key.Open(hive, path);
-  return key.GetString(name);
-}
 bool Exists(HKEY hive, const std::wstring& path) {
   CRegistry key;
   return key.Open(hive, path);
 }
 
-void EnablePrivilege(const wchar_t* name) {
-  HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid);
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-  CloseHandle(token);
-}
-
-// A hive file whose keys are those written below the seed key.
-void SaveHive(const std::wstring& file, const std::wstring& macroRoot) {
-  RegDeleteTreeW(HKEY_CURRENT_USER, kSeed);
+// A hive file with a macro store holding ROOT, or with no store at all.
+void MakeHive(const std::wstring& file, const std::wstring& macroRoot) {
   {
-    CRegistryWrite seed;
-    ASSERT_TRUE(seed.Open(HKEY_CURRENT_USER, kSeed));
-    if (!macroRoot.empty()) {
-      CRegistryWrite macros;
-      ASSERT_TRUE(macros.Open(seed.key(), std::wstring(kRoot) + L"\\struoProfile\\Macros"));
-      macros.SetString(L"ROOT", macroRoot);
-    } else {
-      CRegistryWrite bare;
-      ASSERT_TRUE(bare.Open(seed.key(), L"Software\\Other"));
-    }
-    EnsureFolder(ParentFolder(file));
-    EnablePrivilege(SE_BACKUP_NAME);
-    ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyW(seed.key(), file.c_str(), nullptr));
+    CRegistryWrite key;
+    ASSERT_TRUE(key.Open(HKEY_CURRENT_USER, std::wstring(kSeed) + L"\\" +
+                                                (macroRoot.empty() ? std::wstring(L"Software\\Other")
+                                                                   : std::wstring(kRoot) + L"\\struoProfile\\Macros")));
+    if (!macroRoot.empty()) key.SetString(L"ROOT", macroRoot);
   }
-  RegDeleteTreeW(HKEY_CURRENT_USER, kSeed);
+  ASSERT_TRUE(SaveHive(kSeed, file));
 }
 
 class Profiles : public ::testing::Test {
@@ -113,19 +89,19 @@ TEST_F(Profiles, UserCopiesTakeBasesInOrderThenTheProfileAndKeepTheirFirstBackup
   }
   TextList search{L"%ROOT%"}, replace{L"C:\\Data"};
   EXPECT_TRUE(CloneProfile(L"P", search, replace));
-  EXPECT_EQ(L"p", Text(HKEY_CURRENT_USER, user, L"V")) << "the profile's own data wins over its bases";
-  EXPECT_EQ(L"b", Text(HKEY_CURRENT_USER, user, L"FromBases")) << "a later base wins over an earlier one";
-  EXPECT_EQ(L"C:\\Own;C:\\Data\\Tools", Text(HKEY_CURRENT_USER, user, L"Path"));
-  EXPECT_EQ(L"kept", Text(HKEY_CURRENT_USER, user, L"OnlyMine"));
-  EXPECT_EQ(L"A;;B;Missing;", Text(HKEY_CURRENT_USER, user, L"BaseData"));
-  EXPECT_EQ(L"", Text(HKEY_CURRENT_USER, user, L"Unrelated")) << "an empty base name copies nothing";
+  EXPECT_EQ(L"p", RegistryValue(HKEY_CURRENT_USER, user, L"V")) << "the profile's own data wins over its bases";
+  EXPECT_EQ(L"b", RegistryValue(HKEY_CURRENT_USER, user, L"FromBases")) << "a later base wins over an earlier one";
+  EXPECT_EQ(L"C:\\Own;C:\\Data\\Tools", RegistryValue(HKEY_CURRENT_USER, user, L"Path"));
+  EXPECT_EQ(L"kept", RegistryValue(HKEY_CURRENT_USER, user, L"OnlyMine"));
+  EXPECT_EQ(L"A;;B;Missing;", RegistryValue(HKEY_CURRENT_USER, user, L"BaseData"));
+  EXPECT_EQ(L"<no value>", RegistryValue(HKEY_CURRENT_USER, user, L"Unrelated")) << "an empty base name copies nothing";
   EXPECT_FALSE(Exists(HKEY_CURRENT_USER, user + L"\\Q"));
-  EXPECT_EQ(L"p", Text(HKEY_CURRENT_USER, backup, L"V"));
+  EXPECT_EQ(L"p", RegistryValue(HKEY_CURRENT_USER, backup, L"V"));
 
   Master(L"P", L"V", L"p2");
   EXPECT_TRUE(CloneProfile(L"P", search, replace));
-  EXPECT_EQ(L"p2", Text(HKEY_CURRENT_USER, user, L"V"));
-  EXPECT_EQ(L"p", Text(HKEY_CURRENT_USER, backup, L"V")) << "a reset copy is made once";
+  EXPECT_EQ(L"p2", RegistryValue(HKEY_CURRENT_USER, user, L"V"));
+  EXPECT_EQ(L"p", RegistryValue(HKEY_CURRENT_USER, backup, L"V")) << "a reset copy is made once";
   std::wstring log = Log();
   EXPECT_EQ(1u, CountOf(log, L"    => Creating backup for profile reset of P\r\n"));
   EXPECT_EQ(1u, CountOf(log, L"    => Backup for profile reset of P already exists\r\n"));
@@ -142,37 +118,16 @@ TEST_F(Profiles, UserCopiesTakeBasesInOrderThenTheProfileAndKeepTheirFirstBackup
 TEST_F(Profiles, OtherUsersAreReachedThroughTheirHivesOneAtATime) {
   Master(L"P", L"Where", L"%ROOT%\\Tools");
   std::wstring users = folder_ + L"Users\\";
-  SaveHive(users + L"Other\\ntuser.dat", L"D:\\Other");
-  SaveHive(users + L"bare\\ntuser.dat", L"");
-  SaveHive(users + L"zeta\\ntuser.dat", L"E:\\Zeta");
+  MakeHive(users + L"Other\\ntuser.dat", L"D:\\Other");
+  MakeHive(users + L"bare\\ntuser.dat", L"");
+  MakeHive(users + L"zeta\\ntuser.dat", L"E:\\Zeta");
   if (!FileExists(AppIndexPath())) ASSERT_TRUE(WriteResourceFile(kEmptyAppIndex, AppIndexPath()));
   {
     AppIndex index;
     ASSERT_TRUE(index.WriteProduct());
   }
-  {
-    AppIndex index;
-    ASSERT_TRUE(index.Open());
-    DomElement* product = index.GetOrCreateProduct(code_);
-    ASSERT_TRUE(product);
-    DomElement* list = FirstChildElement(product, L"Users");
-    ASSERT_TRUE(list);
-    for (const std::wstring& user : TextList{L"Other", L"bare", L"gone", L"zeta", CurrentUserName()}) {
-      DomElement* entry = FindChildElement(list, L"User", L"Name", user);
-      if (!entry) {
-        entry = index.document()->createElement(L"User");
-        entry->setAttribute(L"Name", user.c_str());
-        list->appendChild(entry);
-      }
-      DomElement* directories = FirstChildElement(entry, L"Directories");
-      if (!directories) {
-        directories = index.document()->createElement(L"Directories");
-        entry->appendChild(directories);
-      }
-      index.SetNameData(directories, L"Directory", L"AppDataFolder", users + user + L"\\AppData\\Roaming\\");
-    }
-    ASSERT_TRUE(index.Save());
-  }
+  for (const std::wstring& user : TextList{L"Other", L"bare", L"gone", L"zeta", CurrentUserName()})
+    ASSERT_TRUE(RecordUser(code_, user, {{L"AppDataFolder", users + user + L"\\AppData\\Roaming\\"}}));
   session_.Set(L"VersionNT", L"501");
   UserHiveTable downlevel = UserTable(code_);
   EXPECT_EQ(users + L"Other\\AppData\\ntuser.dat", downlevel[L"Other"]);
@@ -193,7 +148,7 @@ TEST_F(Profiles, OtherUsersAreReachedThroughTheirHivesOneAtATime) {
         }
         CloneProfile(L"P", search, replace);
         // Written into the loaded hive, not the running user's.
-        written.push_back(Text(HKEY_USERS, L"OtherUser\\" + std::wstring(kRoot) + L"\\Profiles\\P", L"Where"));
+        written.push_back(RegistryValue(HKEY_USERS, L"OtherUser\\" + std::wstring(kRoot) + L"\\Profiles\\P", L"Where"));
       },
       L"   => Updating HKCU from %s");
   EXPECT_EQ((TextList{L"Other", L"bare", L"zeta"}), reached);
@@ -232,10 +187,10 @@ TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
 
   MacroSet macros;
   CreateMachineProfiles(orvo, macros, false);
-  EXPECT_EQ(L"A;B", Text(HKEY_LOCAL_MACHINE, key, L"BaseData"));
+  EXPECT_EQ(L"A;B", RegistryValue(HKEY_LOCAL_MACHINE, key, L"BaseData"));
   EXPECT_EQ(31u, dword(key, L"Hex"));
-  EXPECT_EQ(L"%SIZE%", Text(HKEY_LOCAL_MACHINE, key + L"\\Sizes", L"Size")) << "not a number: kept as text";
-  EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_EQ(L"%SIZE%", RegistryValue(HKEY_LOCAL_MACHINE, key + L"\\Sizes", L"Size")) << "not a number: kept as text";
+  EXPECT_EQ(L"%ROOT%\\Tools", RegistryValue(HKEY_LOCAL_MACHINE, key, L"Path"));
   EXPECT_EQ(9u, dword(key, L"Path.ProfileEntryFlags"));
   EXPECT_EQ((MacroSet{L"ROOT", L"SIZE"}), macros);
   EXPECT_NE(std::wstring::npos,
@@ -250,16 +205,16 @@ TEST_F(Profiles, MasterCopiesAreWrittenOnceUnlessPatchedOrSuperseded) {
   Master(L"Work", L"Path", L"changed");
   session_.Type(IT_REINSTALL | IT_REPAIRFIL);
   CreateMachineProfiles(orvo, macros, false);
-  EXPECT_EQ(L"changed", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_EQ(L"changed", RegistryValue(HKEY_LOCAL_MACHINE, key, L"Path"));
   EXPECT_NE(std::wstring::npos, Log().find(L"Work already exists."));
   CreateMachineProfiles(orvo, macros, true);
-  EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_EQ(L"%ROOT%\\Tools", RegistryValue(HKEY_LOCAL_MACHINE, key, L"Path"));
   Master(L"Work", L"Path", L"changed");
   Master(L"Work", L"OnlyHere", L"kept");
   session_.Type(IT_PATCH);
   CreateMachineProfiles(orvo, macros, false);
-  EXPECT_EQ(L"%ROOT%\\Tools", Text(HKEY_LOCAL_MACHINE, key, L"Path"));
-  EXPECT_EQ(L"kept", Text(HKEY_LOCAL_MACHINE, key, L"OnlyHere")) << "rewritten in place, nothing removed";
+  EXPECT_EQ(L"%ROOT%\\Tools", RegistryValue(HKEY_LOCAL_MACHINE, key, L"Path"));
+  EXPECT_EQ(L"kept", RegistryValue(HKEY_LOCAL_MACHINE, key, L"OnlyHere")) << "rewritten in place, nothing removed";
 }
 
 TEST_F(Profiles, MacroStoresKeepNonEmptyTextsInAChangeOfContent) {
@@ -275,9 +230,9 @@ TEST_F(Profiles, MacroStoresKeepNonEmptyTextsInAChangeOfContent) {
   }
   session_.Type(IT_ADDREMOVE);
   EXPECT_TRUE(StoreMacros(HKEY_LOCAL_MACHINE, {L"COLOR", L"SHAPE", L"ROOT"}));
-  EXPECT_EQ(L"red", Text(HKEY_LOCAL_MACHINE, store, L"COLOR"));
-  EXPECT_EQ(L"round", Text(HKEY_LOCAL_MACHINE, store, L"SHAPE"));
-  EXPECT_EQ(L"C:\\Mine", Text(HKEY_LOCAL_MACHINE, store, L"ROOT"));
+  EXPECT_EQ(L"red", RegistryValue(HKEY_LOCAL_MACHINE, store, L"COLOR"));
+  EXPECT_EQ(L"round", RegistryValue(HKEY_LOCAL_MACHINE, store, L"SHAPE"));
+  EXPECT_EQ(L"C:\\Mine", RegistryValue(HKEY_LOCAL_MACHINE, store, L"ROOT"));
 
   // The user's store takes the running installation's values of the
   // machine store's string names.

@@ -11,6 +11,7 @@
 #include "registry/registry_key.h"
 #include "support/media_tree.h"
 #include "support/orvo_product.h"
+#include "support/other_users.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -21,26 +22,9 @@ namespace {
 const wchar_t kRoot[] = L"Software\\OrvoTests\\RegistryE2E";
 const wchar_t kHost[] = L"Software\\OrvoTests\\RegistryE2E\\Host";
 
-std::wstring Text(HKEY hive, const std::wstring& path, const std::wstring& name) {
-  CRegistry key;
-  if (!key.Open(hive, path)) return L"<no key>";
-  if (!key.HasValueOfType(name, {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ})) return L"<no value>";
-  return key.GetString(name);
-}
 bool Exists(HKEY hive, const std::wstring& path) {
   CRegistry key;
   return key.Open(hive, path);
-}
-
-void EnablePrivilege(const wchar_t* name) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-  TOKEN_PRIVILEGES privileges{};
-  privileges.PrivilegeCount = 1;
-  LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid);
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-  CloseHandle(token);
 }
 
 class RegistryEndToEnd : public ::testing::Test {
@@ -99,34 +83,18 @@ class RegistryEndToEnd : public ::testing::Test {
       CRegistryWrite macros;
       ASSERT_TRUE(macros.Open(HKEY_CURRENT_USER, std::wstring(seed) + L"\\" + kHost + L"\\struoProfile\\Macros"));
       macros.SetString(L"ORVODATA", L"D:\\Second\\");
-      CRegistry top;
-      ASSERT_TRUE(top.Open(HKEY_CURRENT_USER, seed));
-      EnsureFolder(home);
-      EnablePrivilege(SE_BACKUP_NAME);
-      ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyW(top.key(), (home + L"ntuser.dat").c_str(), nullptr));
     }
-    RegDeleteTreeW(HKEY_CURRENT_USER, seed);
-    AppIndex index;
-    ASSERT_TRUE(index.Open());
-    DomElement* product = index.GetOrCreateProduct(code_);
-    DomElement* users = FirstChildElement(product, L"Users");
-    ASSERT_TRUE(users);
-    DomElement* user = index.document()->createElement(L"User");
-    user->setAttribute(L"Name", L"second");
-    DomElement* folders = index.document()->createElement(L"Directories");
-    user->appendChild(folders);
-    users->appendChild(user);
-    index.SetNameData(folders, L"Directory", L"AppDataFolder", home + L"AppData\\Roaming\\");
-    index.SetNameData(folders, L"Directory", L"LocalAppDataFolder", home + L"AppData\\Local\\");
-    ASSERT_TRUE(index.Save());
+    ASSERT_TRUE(SaveHive(seed, home + L"ntuser.dat"));
+    ASSERT_TRUE(RecordUser(code_, L"second", {{L"AppDataFolder", home + L"AppData\\Roaming\\"},
+                                              {L"LocalAppDataFolder", home + L"AppData\\Local\\"}}));
     secondHive_ = home + L"ntuser.dat";
   }
 
   std::wstring UserProfile(const std::wstring& profile) {
-    return Text(HKEY_CURRENT_USER, std::wstring(kHost) + L"\\Profiles\\" + profile + L"\\Paths", L"Data");
+    return RegistryValue(HKEY_CURRENT_USER, std::wstring(kHost) + L"\\Profiles\\" + profile + L"\\Paths", L"Data");
   }
   std::wstring Entry(HKEY hive, const std::wstring& name) {
-    return Text(hive, hive == HKEY_LOCAL_MACHINE ? std::wstring(kRoot) + L"\\Machine" : std::wstring(kHost) + L"\\Entries",
+    return RegistryValue(hive, hive == HKEY_LOCAL_MACHINE ? std::wstring(kRoot) + L"\\Machine" : std::wstring(kHost) + L"\\Entries",
                 name);
   }
   bool Has(HKEY hive, const std::wstring& name) { return Entry(hive, name).compare(0, 3, L"<no") != 0; }
@@ -159,9 +127,9 @@ TEST_F(RegistryEndToEnd, EveryUserGetsTheChosenOrvosEntriesProfilesAndShortcuts)
   EXPECT_EQ(data_ + L"B", UserProfile(L"ProfB")) << "the user's macro value put into the user copy";
   EXPECT_EQ(L"<no key>", UserProfile(L"Standard")) << "CREATE_VEXA_PROFILE unset: the default profile is deleted";
   EXPECT_EQ(L"<no key>", UserProfile(L"ProfD"));
-  EXPECT_EQ(data_ + L"A", Text(HKEY_CURRENT_USER, std::wstring(kHost) + L"\\struoProfile\\Default\\Standard\\Paths", L"Data"))
+  EXPECT_EQ(data_ + L"A", RegistryValue(HKEY_CURRENT_USER, std::wstring(kHost) + L"\\struoProfile\\Default\\Standard\\Paths", L"Data"))
       << "its reset copy stays";
-  EXPECT_EQ(L"%ORVODATA%D", Text(HKEY_LOCAL_MACHINE, std::wstring(kHost) + L"\\Profiles\\ProfD\\Paths", L"Data"))
+  EXPECT_EQ(L"%ORVODATA%D", RegistryValue(HKEY_LOCAL_MACHINE, std::wstring(kHost) + L"\\Profiles\\ProfD\\Paths", L"Data"))
       << "master copies of every Orvo";
   EXPECT_EQ(L"A.lnk;B.lnk;C.lnk;", Links());
   EXPECT_NE(std::wstring::npos, Log().find(L"  => Secondary install. Will not update other users."));
