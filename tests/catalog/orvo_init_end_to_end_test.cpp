@@ -14,7 +14,7 @@
 #include "documents/paths.h"
 #include "documents/xml_document.h"
 #include "support/media_tree.h"
-#include "support/msi_package.h"
+#include "support/orvo_product.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -132,30 +132,19 @@ class OrvoInitEndToEnd : public ::testing::Test {
   }
 
   void MakePackage() {
+    OrvoProduct product;
+    product.folderName = L"OrvoInitE2E";
+    product.properties = {{L"ZIRBHOSTAPPREGROOT", kRoot}, {L"VEXADEFAULTPROFILENAME", L"Standard"},
+                          {L"ORVO_SHORTCUT", L"Yes"}};
+    product.entryPoints = {L"AppIndexWrite", L"OrvoInit"};
     MsiPackage package(media_ + L"orvoinit.msi");
     code_ = package.productCode();
-    package.Property(L"_ORVOGUID", L"_E2E");
-    package.Property(L"ORVO_DOCUMENT", L"Content\\master.xml");
-    package.Property(L"ZIRBHOSTAPPREGROOT", kRoot);
-    package.Property(L"VEXADEFAULTPROFILENAME", L"Standard");
-    package.Property(L"INDEXED_DIRECTORIES", L"INSTALLDIR;ORVODATA");
-    package.Property(L"ORVO_SHORTCUT", L"Yes");
-    package.Directory(L"ProgramFilesFolder", L"TARGETDIR", L".");
-    package.Directory(L"INSTALLDIR", L"ProgramFilesFolder", L"OrvoInitE2E");
-    package.Directory(L"ORVODATA", L"INSTALLDIR", L"Data");
-    package.Feature(L"Main");
-    package.Component(L"MainComponent", L"INSTALLDIR");
-    package.FeatureComponent(L"Main", L"MainComponent");
+    AddOrvoProduct(package, product);
+    // The hand-over and the properties the action set, as the Registry table formats them.
     const wchar_t* values[][2] = {{L"Install", L"[orvo_Install_E2E]"}, {L"Remove", L"[orvo_Remove_E2E]"},
                                   {L"Clone", L"[orvo_CloneProfiles_E2E]"}, {L"Color", L"[E2E_COLOR]"},
                                   {L"Shape", L"[E2E_SHAPE]"}, {L"Selected", L"[ORVO_SELECTED]"}};
     for (const auto& value : values) package.Registry(value[0], 2, kHandover, value[0], value[1], L"MainComponent");
-    package.Binary(L"OrvoAction", DllPath());
-    package.CustomAction(L"IndexWrite", 1, L"OrvoAction", L"AppIndexWrite");
-    package.CustomAction(L"Init", 1, L"OrvoAction", L"OrvoInit");
-    package.StandardSequence();
-    package.Sequence(L"IndexWrite", 1410, L"REMOVE<>\"ALL\"");
-    package.Sequence(L"Init", 1420);
     package.Commit();
   }
 

@@ -10,7 +10,7 @@
 #include "cab_writer.h"
 #include "documents/paths.h"
 #include "documents/xml_document.h"
-#include "support/msi_package.h"
+#include "support/orvo_product.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -66,26 +66,12 @@ class OrvoInstallEndToEnd : public ::testing::Test {
   }
 
   void MakePackage() {
+    OrvoProduct product;
+    product.folderName = L"OrvoInstallE2E";
+    product.entryPoints = {L"AppIndexWrite", L"OrvoInit", L"OrvoInstall"};
     MsiPackage package(media_ + L"orvoinstall.msi");
     code_ = package.productCode();
-    package.Property(L"_ORVOGUID", L"_E2E");
-    package.Property(L"ORVO_DOCUMENT", L"Content\\master.xml");
-    package.Property(L"INDEXED_DIRECTORIES", L"INSTALLDIR;ORVODATA");
-    package.Directory(L"ProgramFilesFolder", L"TARGETDIR", L".");
-    package.Directory(L"INSTALLDIR", L"ProgramFilesFolder", L"OrvoInstallE2E");
-    package.Directory(L"ORVODATA", L"INSTALLDIR", L"Data");
-    package.Feature(L"Main");
-    package.Component(L"MainComponent", L"INSTALLDIR");
-    package.FeatureComponent(L"Main", L"MainComponent");
-    package.Binary(L"OrvoAction", DllPath());
-    package.CustomAction(L"IndexWrite", 1, L"OrvoAction", L"AppIndexWrite");
-    package.CustomAction(L"Init", 1, L"OrvoAction", L"OrvoInit");
-    // Deferred: its CustomActionData is the property of its own name.
-    package.CustomAction(L"orvo_Install_E2E", 1 + 1024, L"OrvoAction", L"OrvoInstall");
-    package.StandardSequence();
-    package.Sequence(L"IndexWrite", 1410, L"REMOVE<>\"ALL\"");
-    package.Sequence(L"Init", 1420);
-    package.Sequence(L"orvo_Install_E2E", 4100);
+    AddOrvoProduct(package, product);
     package.Commit();
   }
 
