@@ -58,7 +58,8 @@ summary() {
     local master="$c/Program Files/$product/Orvos/master.xml"
     [ -f "$master" ] || continue
     echo "-- $product: Orvos (orvo-inspect orvos)"
-    tool orvo-inspect orvos "$(winpath "$master")" | grep -E '^[^ ]' || true
+    tool orvo-inspect orvos "$(winpath "$master")" |
+      awk '/^Orvo /{name=$2} /^  Action:/{action=$2} /^  Installed:/{print "   " name ": action " action ", installed " $2}' || true
   done
   echo "-- files"
   (cd "$c" && find ProgramData/OrvoSample users/*/AppData/Roaming/OrvoSample -type f 2>/dev/null | sort) || true
