@@ -71,9 +71,11 @@ summary() {
   ls "$c/users/Public/Desktop" "$c"/users/*/Desktop 2>/dev/null | grep '\.lnk' || echo "(none)"
 }
 msi() {
-  local status=0
+  local status=0 start end
+  start=$(date +%s.%N)
   wine msiexec "$@" >/dev/null 2>&1 || status=$?
-  echo "msiexec $1 ... -> exit $status"
+  end=$(date +%s.%N)
+  printf 'msiexec %s ... -> exit %d in %.1f s\n' "$1" "$status" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')"
   [ $status -eq 0 ] || exit 1
 }
 
