@@ -67,6 +67,9 @@ summary() {
   tool orvo-inspect refs 'C:\ProgramData\OrvoSample\Content\Docs\readme.txt' || true
   echo "-- the current user's profile Standard"
   run reg query 'HKCU\Software\OrvoSample\Host\Profiles\Standard\Paths' 2>/dev/null | grep REG_ || echo "(none)"
+  echo "-- Basics' registry entries"
+  run reg query 'HKCU\Software\OrvoSample\Host\Settings' 2>/dev/null | grep REG_ || echo "(none for this user)"
+  run reg query 'HKLM\Software\OrvoSample\Host\Installed' 2>/dev/null | grep REG_ || echo "(none for the machine)"
   echo "-- shortcuts on the desktop"
   ls "$c/users/Public/Desktop" "$c"/users/*/Desktop 2>/dev/null | grep '\.lnk' || echo "(none)"
 }

@@ -164,12 +164,18 @@ bool CheckProfileFragment(const std::string& fragment, std::string* error) {
   Report report = [&](unsigned line, const std::string& problem) {
     if (problems.empty()) problems = "line " + std::to_string(line) + ": " + problem;
   };
+  // Registry entries and registrations travel in the same section; the
+  // installer reads them as they come.
+  static const char* const kEntries[] = {"HKLM",         "HKCU",          "HKCR", "Group", "DetailsKeynotesDb",
+                                         "DetailsComponentsDb", "BroviaCatalog", "BroviaGroup"};
   for (const auto& child : document.root->children) {
-    if (child->name != "Profile") {
-      report(child->line, child->name + " is not a Profile");
-    } else {
+    if (child->name == "Profile") {
       CheckProfile(*child, report);
+      continue;
     }
+    bool entry = false;
+    for (const char* name : kEntries) entry = entry || child->name == name;
+    if (!entry) report(child->line, child->name + " is not a Profile or a registry entry");
   }
   if (document.root->children.empty()) problems = "no Profile element";
   if (document.root->text.find_first_not_of(" \t\r\n") != std::string::npos) problems = "text between the Profile elements";

@@ -29,7 +29,9 @@ const char kUsage[] =
     "  orvo-media add MEDIA NAME FOLDER --directory DIR [--per-user] [--method stored|mszip|lzx:N]\n"
     "             [--split BYTES] [--language L]... [--region R]... [--supersedes X]... [--inherits Y]...\n"
     "             [--profile FILE] [--shortcut NAME=TARGET[,ARGS]]...\n"
-    "  orvo-media check [--verbose] MEDIA\n";
+    "  orvo-media check [--verbose] MEDIA\n"
+    "--profile FILE: Profile elements and registry entries (HKLM, HKCU, HKCR, ...) copied into\n"
+    "the pack document's Registry section\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "orvo-media: %s\n", message.c_str());

@@ -171,6 +171,9 @@ printf '<!-- c --><Profile Name="P"><ProfileEntry Name="V" Type="REG_SZ"><![CDAT
 expect 0 add "$(tpath b)" Gamma "$(tpath beta)" --directory D --profile "$(tpath p_ok.xml)"
 [ "$(attr b/Content/Gamma/Gamma.xml '//ProfileEntry')" = "a<b & ☺" ] || fail "profile data: $(attr b/Content/Gamma/Gamma.xml '//ProfileEntry')"
 grep -q 'CDATA\[a<b\]\]>' b/Content/Gamma/Gamma.xml || fail "the profile was not copied as written"
+printf '<Profile Name="R"/><HKCU Subkey="Software\\X" Name="T" Type="REG_SZ">v</HKCU>\n' > p_reg.xml
+expect 0 add "$(tpath b)" Epsilon "$(tpath beta)" --directory D --profile "$(tpath p_reg.xml)"
+[ "$(attr b/Content/Epsilon/Epsilon.xml '//Registry/HKCU/@Name')" = T ] || fail "a registry entry was not copied"
 cp b/Content/master.xml master.before
 for bad in '<Profile Visible="true"/>' '<Entry Name="x"/>' '<Profile Name="P"><Profile Name="Q"/></Profile>' '<Profile Name="P">' 'text'; do
   printf '%s' "$bad" > p_bad.xml
