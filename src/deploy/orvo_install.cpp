@@ -2,6 +2,7 @@
 // Orvos from their cabinets.
 #include "action/frame.h"
 #include "action/installer_session.h"
+#include "deploy/cabinet_extractor.h"
 #include "catalog/orvo_model.h"
 #include "deploy/install_files.h"
 #include "documents/text_lists.h"
@@ -34,6 +35,9 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
   return orvo::GuardEntryPoint(L"OrvoInstall", [&]() -> UINT {
     using namespace orvo;
     Frame frame(handle, L"OrvoInstall");
+    // Inside the installer no one reads the extractor's console lines, and
+    // writing and flushing one per file costs more than the extraction.
+    SetExtractDiagnostics(false);
     auto& session = InstallerSession::Instance();
     MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
 

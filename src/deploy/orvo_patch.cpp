@@ -1,6 +1,7 @@
 // OrvoPatch: the deferred action that extracts the cabinets a patch carries.
 #include "action/frame.h"
 #include "action/installer_session.h"
+#include "deploy/cabinet_extractor.h"
 #include "deploy/patch_application.h"
 #include "media/media_locator.h"
 
@@ -8,6 +9,9 @@ extern "C" UINT __stdcall OrvoPatch(MSIHANDLE handle) {
   return orvo::GuardEntryPoint(L"OrvoPatch", [&]() -> UINT {
     using namespace orvo;
     Frame frame(handle, L"OrvoPatch");
+    // Inside the installer no one reads the extractor's console lines, and
+    // writing and flushing one per file costs more than the extraction.
+    SetExtractDiagnostics(false);
     MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
     ApplyPatchStreams(InstallerSession::Instance().GetProperty(L"CustomActionData"));
     return ERROR_SUCCESS;
