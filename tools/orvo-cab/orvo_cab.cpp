@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cab_directory.h"
+#include "command_line.h"
 #include "content_pack.h"
 #include "file_io.h"
 
@@ -51,16 +52,7 @@ struct Arguments {
   bool verbose = false;
 };
 
-bool ParseSize(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 12) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + uint64_t(c - '0');
-  }
-  *value = v;
-  return v > 0;
-}
+using orvo::tools::ParseSize;
 
 int Create(const Arguments& args) {
   if (args.positional.size() != 2) return Usage("create takes CABINET and FOLDER");
@@ -291,11 +283,7 @@ int Run(const std::vector<std::string>& argv) {
 }  // namespace
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.push_back(orvo::ToUtf8(argv[i]));
-  return Run(args);
-}
+int wmain(int argc, wchar_t** argv) { return Run(orvo::tools::Utf8Arguments(argc, argv)); }
 #else
 int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
 #endif

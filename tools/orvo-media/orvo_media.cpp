@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "action/utf8.h"
+#include "command_line.h"
 #include "content_pack.h"
 #include "deploy/contained_path.h"
 #include "media_check.h"
@@ -52,16 +52,7 @@ struct Arguments {
   std::vector<std::string> languages, regions, supersedes, inherits, shortcuts;
 };
 
-bool ParseSize(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 12) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + uint64_t(c - '0');
-  }
-  *value = v;
-  return v > 0;
-}
+using orvo::tools::ParseSize;
 
 bool ReadBytes(const fs::path& path, std::string* bytes) {
   std::error_code ec;
@@ -287,23 +278,7 @@ int Run(const std::vector<std::string>& argv) {
 }  // namespace
 
 #ifdef _WIN32
-// Arguments as UTF-16 from the system, turned into the UTF-8 used within.
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) {
-    std::string text;
-    for (const wchar_t* p = argv[i]; *p; ++p) {
-      uint32_t cp = uint16_t(*p);
-      if (cp >= 0xD800 && cp < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (uint16_t(p[1]) - 0xDC00);
-        ++p;
-      }
-      orvo::AppendUtf8(text, cp);
-    }
-    args.push_back(text);
-  }
-  return Run(args);
-}
+int wmain(int argc, wchar_t** argv) { return Run(orvo::tools::Utf8Arguments(argc, argv)); }
 #else
 int main(int argc, char** argv) { return Run(std::vector<std::string>(argv, argv + argc)); }
 #endif
