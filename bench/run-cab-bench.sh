@@ -11,12 +11,15 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 native=${ORVO_NATIVE_BUILD:-$top/build-native}
-cross=${ORVO_BUILD:-$top/build}
+. "$top/tools/wine-env.sh"
+arch=$(orvo_pick_arch)
+cross=${ORVO_BUILD:-$top/build}/$arch
 megabytes=${ORVO_BENCH_MB:-220}
 repeats=${ORVO_BENCH_REPEATS:-3}
 work=${ORVO_BENCH_DIR:-/dev/shm/orvo-cab-bench-$$}
 jobs=${ORVO_JOBS:-2}
 say() { printf '[cab-bench] %s\n' "$*"; }
+say "the Wine part uses the $arch build of orvo_Action"
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 
 say "building the native benchmark in $native"
@@ -90,15 +93,13 @@ printf '  MSZIP %d bytes (ratio %.4f), LZX:21 %d bytes (ratio %.4f); LZX/MSZIP s
   "$mszip_size" "$(calc "%.5f" "$mszip_size / $data_bytes")" "$lzx_size" "$(calc "%.5f" "$lzx_size / $data_bytes")" \
   "$(calc "%.4f" "$lzx_size / $mszip_size")"
 
-if command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
+if wine_setup "$arch" "$cross/wineprefix" && [ -x "$WINELOADER" ]; then
   echo
   say "building the Wine benchmark in $cross"
   [ -f "$cross/CMakeCache.txt" ] || cmake -S "$top" -B "$cross" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$(orvo_toolchain "$arch")" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$cross" -j "$jobs" --target cab_bench_wine >/dev/null
-  export WINEPREFIX=$cross/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  mkdir -p "$WINEPREFIX"
-  wine wineboot </dev/null >/dev/null 2>&1 || true
+  wine_up
   winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
   for method in mszip lzx; do
     read -r bytes ours theirs ours_peak theirs_peak < <(wine "$cross/bench/cabinet/cab_bench_wine.exe" \

@@ -6,17 +6,17 @@
 #   bench/run-install-bench.sh [FILES] [BYTES]      (default 20000 10000)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${ORVO_BUILD:-$top/build}
+. "$top/tools/wine-env.sh"
+arch=$(orvo_pick_arch)
+build=${ORVO_BUILD:-$top/build}/$arch
 files=${1:-20000}
 bytes=${2:-10000}
 work=$build/bench/install-work
-"$top/tools/build.sh" >/dev/null
+echo "install benchmark with the $arch build of orvo_Action"
+"$top/tools/build.sh" "$arch" >/dev/null
 cmake --build "$build" --target install_bench >/dev/null
-export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$WINEPREFIX"
-# Nothing of Wine may hold this script's output open.
-wineserver -p </dev/null >/dev/null 2>&1 || true
-wine wineboot </dev/null >/dev/null 2>&1 || true
+wine_setup "$arch" "$build/wineprefix"
+wine_up
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 
 # Content and the reference packages: one component per folder.
@@ -97,4 +97,4 @@ for count in "$files" $((files / 10)); do
   for method in mszip lzx; do run "$set_dir" "$method"; done
   rm -rf "$set_dir"
 done
-wineserver -k </dev/null >/dev/null 2>&1 || true
+wine_down

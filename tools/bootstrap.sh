@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Prepares a fresh Debian 12 machine to build and test orvo_Action:
-# the mingw cross compiler, Wine (32-bit), the installer and cabinet tools,
-# and a static Xerces-C++ for i686 mingw built from Debian's source package.
+# the mingw cross compilers (i686 and x86_64), 64-bit Wine (and 32-bit Wine
+# where the machine executes 32-bit programs), the installer and cabinet
+# tools, and a static Xerces-C++ for each mingw target built from Debian's
+# source package.
 # Safe to run again: installed packages and a finished Xerces build are kept.
 set -euo pipefail
 
@@ -28,17 +30,23 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev googletest python3
-  g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev
-  wine wine32:i386
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
+  wine wine64
   msitools wixl gcab cabextract
   nginx-light
   clang libclang-rt-14-dev zlib1g-dev
 )
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  say "adding the i386 architecture"
-  quietly "${sudo_cmd[@]}" dpkg --add-architecture i386 || fail "dpkg --add-architecture i386"
-  need_update=1
+# 32-bit Wine only where it can start: on a machine that cannot execute
+# 32-bit programs its packages would install and never run.
+if "$top/tools/runs-x86.sh"; then
+  packages+=(wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    say "adding the i386 architecture"
+    quietly "${sudo_cmd[@]}" dpkg --add-architecture i386 || fail "dpkg --add-architecture i386"
+  fi
+else
+  say "this machine does not execute 32-bit programs: 64-bit Wine only (the x86 build is checked, not run)"
 fi
 
 # A mirror in the middle of a sync fails an update now and then: try again,
@@ -84,12 +92,10 @@ else
   say "all packages present"
 fi
 
-# Xerces-C++ 3.2, static, for i686 mingw.
-xerces_prefix=$deps/xerces-i686
-xerces_stamp=$xerces_prefix/.built-with-$(sha1sum "$top/cmake/mingw-i686.cmake" | cut -c1-12)
-if [ -f "$xerces_prefix/lib/libxerces-c.a" ] && [ -f "$xerces_stamp" ]; then
-  say "xerces-c already built in $xerces_prefix"
-else
+# Xerces-C++ 3.2, static, for each mingw target, from one source download.
+fetched_source=
+xerces_source() {
+  [ -n "$fetched_source" ] && return 0
   say "fetching Debian's xerces-c source package (private apt state in $deps/apt)"
   apt_dir=$deps/apt
   mkdir -p "$apt_dir/lists/partial" "$apt_dir/parts" "$apt_dir/cache/archives/partial" "$deps/src"
@@ -102,25 +108,37 @@ SRC
             -o Dir::Cache="$apt_dir/cache"
             -o APT::Sandbox::User=root)
   apt_update apt-get "${apt_opts[@]}"
-  rm -rf "$deps/src"/xerces-c* "$deps/build/xerces" "$xerces_prefix"
+  rm -rf "$deps/src"/xerces-c*
   (cd "$deps/src" && quietly apt-get "${apt_opts[@]}" source -q xerces-c) || fail "fetching the xerces-c source"
-  srcdir=$(find "$deps/src" -maxdepth 1 -type d -name 'xerces-c-*' | head -n1)
-  [ -n "$srcdir" ] || { say "xerces-c source not found"; exit 1; }
-  say "building xerces-c from $srcdir"
-  quietly cmake -S "$srcdir" -B "$deps/build/xerces" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+  fetched_source=$(find "$deps/src" -maxdepth 1 -type d -name 'xerces-c-*' | head -n1)
+  [ -n "$fetched_source" ] || fail "xerces-c source not found"
+}
+
+for target in i686 x86_64; do
+  toolchain=$top/cmake/mingw-$target.cmake
+  xerces_prefix=$deps/xerces-$target
+  xerces_stamp=$xerces_prefix/.built-with-$(sha1sum "$toolchain" | cut -c1-12)
+  if [ -f "$xerces_prefix/lib/libxerces-c.a" ] && [ -f "$xerces_stamp" ]; then
+    say "xerces-c for $target already built in $xerces_prefix"
+    continue
+  fi
+  xerces_source
+  say "building xerces-c for $target from $fetched_source"
+  rm -rf "$deps/build/xerces-$target" "$xerces_prefix"
+  quietly cmake -S "$fetched_source" -B "$deps/build/xerces-$target" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$xerces_prefix" \
     -DBUILD_SHARED_LIBS=OFF \
     -Dtranscoder=windows -Dnetwork-accessor=winsock \
     -Dmessage-loader=inmemory -Dxmlch-type=wchar_t \
-    -Dthreads=ON || fail "configuring xerces-c"
-  quietly cmake --build "$deps/build/xerces" --target xerces-c || fail "building xerces-c"
+    -Dthreads=ON || fail "configuring xerces-c for $target"
+  quietly cmake --build "$deps/build/xerces-$target" --target xerces-c || fail "building xerces-c for $target"
   for component in development runtime; do
-    quietly cmake --install "$deps/build/xerces/src" --component "$component" || fail "installing xerces-c"
+    quietly cmake --install "$deps/build/xerces-$target/src" --component "$component" || fail "installing xerces-c for $target"
   done
-  [ -f "$xerces_prefix/lib/libxerces-c.a" ] || { say "xerces-c build did not produce libxerces-c.a"; exit 1; }
+  [ -f "$xerces_prefix/lib/libxerces-c.a" ] || fail "xerces-c for $target did not produce libxerces-c.a"
   touch "$xerces_stamp"
-  say "xerces-c installed in $xerces_prefix"
-fi
+  say "xerces-c for $target installed in $xerces_prefix"
+done
 say "done"

@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Builds orvo_Action.dll (and the Windows tools) into build/bin.
+# Builds orvo_Action.dll and the Windows tools: tools/build.sh [x64|x86 ...]
+# (both by default) into build/<arch>/bin. ORVO_BUILD_TESTS=OFF builds no tests.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${ORVO_BUILD:-$top/build}
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DORVO_DEPS="${ORVO_DEPS:-$top/.deps}" >/dev/null
-cmake --build "$build" -j "${ORVO_JOBS:-$(nproc)}"
-echo "[build] $build/bin/orvo_Action.dll"
+. "$top/tools/wine-env.sh"
+base=${ORVO_BUILD:-$top/build}
+[ $# -gt 0 ] || set -- x64 x86
+for arch in "$@"; do
+  build=$base/$arch
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(orvo_toolchain "$arch")" \
+    -DCMAKE_BUILD_TYPE=Release -DORVO_DEPS="${ORVO_DEPS:-$top/.deps}" \
+    -DORVO_BUILD_TESTS="${ORVO_BUILD_TESTS:-ON}" --no-warn-unused-cli >/dev/null
+  cmake --build "$build" -j "${ORVO_JOBS:-$(nproc)}"
+  echo "[build] $build/bin/orvo_Action.dll"
+done

@@ -5,21 +5,25 @@
 # first installation with two Orvos, a change that takes one away and adds
 # the third, a repair, a second product that shares an Orvo, and the removal
 # of both. After each step a short summary; at the end, what is left.
-# Runs in a Wine prefix of its own under build/demo.
+# Runs in a Wine prefix of its own under build/demo, with the x86 build
+# where this machine runs 32-bit programs and the x64 build elsewhere
+# (ORVO_ARCH=x64 or x86 chooses).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${ORVO_BUILD:-$top/build}
-demo=$build/demo
+. "$top/tools/wine-env.sh"
+arch=$(orvo_pick_arch)
+base=${ORVO_BUILD:-$top/build}
+build=$base/$arch
+demo=$base/demo
 say() { printf '\n=== %s\n' "$*"; }
+echo "demonstration with the $arch build of orvo_Action ($build/bin/orvo_Action.dll)"
 
-"$top/tools/build.sh" >/dev/null
+ORVO_BUILD_TESTS=OFF "$top/tools/build.sh" "$arch" >/dev/null
 rm -rf "$demo"
 mkdir -p "$demo/media"
-export WINEPREFIX=$demo/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mkdir -p "$WINEPREFIX"
-wineserver -p || true
-wine wineboot </dev/null >/dev/null 2>&1 || true
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine_setup "$arch" "$demo/wineprefix"
+wine_up
+trap wine_down EXIT
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
 run() { wine "$@" 2>/dev/null | tr -d '\r'; }
@@ -43,10 +47,14 @@ package() { # name folder guid upgrade component
   local dir=$demo/$1
   mkdir -p "$dir"
   cp "$build/bin/orvo_Action.dll" "$dir/"
-  (cd "$dir" && wixl -D OrvoGuid="$3" -D OrvoDll=orvo_Action.dll -D UpgradeCode="$4" -D FolderName="$2" \
+  (cd "$dir" && wixl "${wixl_arch[@]}" -D OrvoGuid="$3" -D OrvoDll=orvo_Action.dll -D UpgradeCode="$4" -D FolderName="$2" \
       -D ComponentGuid="$5" -o "$media/$1.msi" "$sample/product.wxs" 2>/dev/null)
   "$top/integration/fix-types.sh" "$media/$1.msi"
 }
+# A package of the build's own word size: its Program Files folder and
+# registry view are those of the custom-action process.
+wixl_arch=()
+[ "$arch" = x64 ] && wixl_arch=(-a x64 -D Platform=x64)
 say "building two products' packages with wixl and integration/orvo.wxi"
 package first OrvoSample _SAMPLE1 '{5D0C3B6A-1E2F-4A5B-9C8D-7E6F5A4B3C21}' '{6E1D4C7B-2F30-4B6C-8D9E-8F7A6B5C4D31}'
 package second OrvoSample2 _SAMPLE2 '{5D0C3B6A-1E2F-4A5B-9C8D-7E6F5A4B3C22}' '{6E1D4C7B-2F30-4B6C-8D9E-8F7A6B5C4D32}'

@@ -152,7 +152,7 @@ TEST_F(IndexEndToEnd, TwoProductsRecordUpdateAndRemoveTheirOwnRecords) {
   EXPECT_TRUE(FileExists(schemaPath));
   std::string index = ReadFileBytes(indexPath_);
   EXPECT_EQ("\xFF\xFE", index.substr(0, 2)) << "saved as UTF-16 with a byte-order mark";
-  std::wstring programFiles = SpecialFolder(CSIDL_PROGRAM_FILES);
+  std::wstring programFiles = PackageFolder(L"ProgramFilesFolder");
   std::wstring installDir = CombinePath(programFiles, L"OrvoIndexA\\");
   std::wstring userDir = CombinePath(SpecialFolder(CSIDL_APPDATA), L"OrvoIndexA\\");
   std::wstring docsDir = CombinePath(SpecialFolder(CSIDL_PERSONAL), L"OrvoIndexA\\");

@@ -72,7 +72,7 @@ class OrvoInitEndToEnd : public ::testing::Test {
     media_ = ScratchFolder(L"orvoinit_media");
     logPath_ = CombinePath(TempFolder(), L"orvo_Install.log");
     DeleteFileW(logPath_.c_str());
-    installDir_ = CombinePath(SpecialFolder(CSIDL_PROGRAM_FILES), L"OrvoInitE2E\\");
+    installDir_ = CombinePath(PackageFolder(L"ProgramFilesFolder"), L"OrvoInitE2E\\");
     RemoveTree(installDir_);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRoot);
   }

@@ -32,7 +32,7 @@ class OrvoInstallEndToEnd : public ::testing::Test {
     media_ = ScratchFolder(L"orvoinstall_media");
     logPath_ = CombinePath(TempFolder(), L"orvo_Install.log");
     DeleteFileW(logPath_.c_str());
-    installDir_ = CombinePath(SpecialFolder(CSIDL_PROGRAM_FILES), L"OrvoInstallE2E\\");
+    installDir_ = CombinePath(PackageFolder(L"ProgramFilesFolder"), L"OrvoInstallE2E\\");
     RemoveTree(installDir_);
     reference_ = CombinePath(SpecialFolder(CSIDL_COMMON_APPDATA), L"Keltra\\Orvos\\E2EA_ref.xml");
     DeleteFileW(reference_.c_str());

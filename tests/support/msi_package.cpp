@@ -7,10 +7,23 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "support/test_files.h"
 
 namespace orvo::test {
+namespace {
+// A package of the word size of the DLL under test, as its author would
+// pair them: its Registry table then writes the registry view the DLL and
+// the test process read (registry key path, and 64-bit on x64).
+#ifdef _WIN64
+const wchar_t* const kPlatform = L"x64;1033";
+const int kComponentAttributes = 4 | 256;
+#else
+const wchar_t* const kPlatform = L"Intel;1033";
+const int kComponentAttributes = 4;
+#endif
+}  // namespace
 
 std::wstring NewGuid() {
   UUID id;
@@ -64,7 +77,7 @@ MsiPackage::MsiPackage(const std::wstring& path) : path_(path), productCode_(New
   if (MsiGetSummaryInformationW(db_.get(), nullptr, 20, &summary) == ERROR_SUCCESS) {
     unique_msihandle owner(summary);
     MsiSummaryInfoSetPropertyW(summary, 2 /*PID_TITLE*/, VT_LPSTR, 0, nullptr, L"Installation Database");
-    MsiSummaryInfoSetPropertyW(summary, 7 /*PID_TEMPLATE*/, VT_LPSTR, 0, nullptr, L"Intel;1033");
+    MsiSummaryInfoSetPropertyW(summary, 7 /*PID_TEMPLATE*/, VT_LPSTR, 0, nullptr, kPlatform);
     MsiSummaryInfoSetPropertyW(summary, 9 /*PID_REVNUMBER*/, VT_LPSTR, 0, nullptr, NewGuid().c_str());
     MsiSummaryInfoSetPropertyW(summary, 14 /*PID_PAGECOUNT*/, VT_I4, 200, nullptr, nullptr);
     MsiSummaryInfoSetPropertyW(summary, 15 /*PID_WORDCOUNT*/, VT_I4, 2, nullptr, nullptr);
@@ -109,7 +122,7 @@ void MsiPackage::Feature(const std::wstring& id, int level) {
 
 void MsiPackage::Component(const std::wstring& id, const std::wstring& directory, const std::wstring& condition) {
   Insert(L"INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`) "
-         L"VALUES (?, ?, ?, 4, ?)",
+         L"VALUES (?, ?, ?, " + std::to_wstring(kComponentAttributes) + L", ?)",
          {id, NewGuid(), directory, condition});
 }
 
@@ -182,6 +195,29 @@ unique_msihandle OpenPackage(const std::wstring& path) {
   UINT rc = MsiOpenPackageW(path.c_str(), session.put());
   if (rc != ERROR_SUCCESS) ADD_FAILURE() << "MsiOpenPackageW failed: " << rc;
   return session;
+}
+
+std::wstring PackageFolder(const std::wstring& property) {
+  static std::map<std::wstring, std::wstring> known;
+  auto found = known.find(property);
+  if (found != known.end()) return found->second;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring path = std::wstring(temp) + L"orvo_folders_" + std::to_wstring(GetCurrentProcessId()) + L".msi";
+  {
+    MsiPackage package(path);
+    package.Commit();
+  }
+  std::wstring value;
+  {
+    unique_msihandle session = OpenPackage(path);
+    wchar_t buffer[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    if (MsiGetPropertyW(session.get(), property.c_str(), buffer, &size) == ERROR_SUCCESS) value = buffer;
+  }
+  DeleteFileW(path.c_str());
+  if (value.empty()) ADD_FAILURE() << "the package gives no folder for a property";
+  return known[property] = value;
 }
 
 DWORD RunMsiexec(const std::wstring& arguments) {

@@ -47,6 +47,12 @@ class MsiPackage {
 // A session over a package, with the installer's own UI off.
 unique_msihandle OpenPackage(const std::wstring& path);
 
+// The folder that a package's standard directory property (e.g.
+// "ProgramFilesFolder") resolves to, read from a session as the packages
+// of the tests see it: a 32-bit package in a 64-bit prefix gets the x86
+// Program Files, whatever the test process's own special folders say.
+std::wstring PackageFolder(const std::wstring& property);
+
 // Runs msiexec.exe with the arguments and returns its exit code.
 DWORD RunMsiexec(const std::wstring& arguments);
 

@@ -72,7 +72,7 @@ std::wstring DataFolder(const OrvoProduct& product) {
 }
 
 std::wstring ProductFolder(const OrvoProduct& product) {
-  return CombinePath(SpecialFolder(CSIDL_PROGRAM_FILES), product.folderName + L"\\");
+  return CombinePath(PackageFolder(L"ProgramFilesFolder"), product.folderName + L"\\");
 }
 
 }  // namespace orvo::test

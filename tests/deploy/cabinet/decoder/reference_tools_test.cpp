@@ -52,9 +52,11 @@ class ReferenceTools : public ::testing::Test {
     Shell("rm -rf '" + kWork + "'");
     Shell("mkdir -p '" + kWork + "/in'");
     for (const Input& i : Inputs()) WriteFile(kWork + "/in/" + i.name, i.data);
-    // A private prefix; no Mono or Gecko prompts when it is made.
+    // A private prefix; no Mono or Gecko prompts when it is made. The
+    // loader is the one the test run names (Debian's wine script may pick a
+    // 32-bit loader this machine cannot start).
     wine_ = "cd '" + kWork + "' && WINEPREFIX='" + kWork +
-            "/wineprefix' WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wine cabarc ";
+            "/wineprefix' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \"${WINELOADER:-wine}\" cabarc ";
   }
 
   void SetUp() override { MemoryFiles::Get().Reset(); }
