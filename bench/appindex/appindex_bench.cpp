@@ -36,13 +36,6 @@ std::wstring ProductCode(int n) {
   return text;
 }
 
-std::string Utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
 std::string SeedIndex(const std::wstring& user) {
   std::wstring xml =
       L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<DocumentRoot "
@@ -60,7 +53,7 @@ std::string SeedIndex(const std::wstring& user) {
     xml += L"</Directories><Users><User Name=\"" + user + L"\"><Directories/></User></Users></Product>\r\n";
   }
   xml += L"</DocumentRoot>\r\n";
-  return "\xEF\xBB\xBF" + Utf8(xml);
+  return "\xEF\xBB\xBF" + orvo::ToUtf8(xml);
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {

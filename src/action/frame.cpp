@@ -29,11 +29,3 @@ std::wstring InstalledMasterDocumentPath() {
 }
 
 }  // namespace orvo
-
-// Does nothing but the frame: the banner and run modes reach the log.
-extern "C" UINT __stdcall OrvoRollback(MSIHANDLE handle) {
-  return orvo::GuardEntryPoint(L"OrvoRollback", [&]() -> UINT {
-    orvo::Frame frame(handle, L"OrvoRollback");
-    return ERROR_SUCCESS;
-  });
-}

@@ -1,7 +1,5 @@
 #include "action/install_type.h"
 
-#include "action/installer_session.h"
-
 namespace orvo {
 
 std::wstring InstallTypeToText(unsigned installType) {
@@ -38,40 +36,6 @@ std::wstring InstallTypeNames(unsigned installType) {
   }
   size_t first = list.find_first_not_of(L"| ");
   return first == std::wstring::npos ? std::wstring() : list.substr(first);
-}
-
-void InstallerSession::Classify(const std::wstring& text) {
-  if (text.empty()) {
-    std::wstring reinstallMode = GetProperty(L"REINSTALLMODE");
-    bool notInstalled = EvaluateCondition(L"NOT Installed");
-    bool installed = EvaluateCondition(L"Installed");
-    bool secondary = EvaluateCondition(L"VEXA_SECONDARY_INSTALL");
-    bool repairFiles = reinstallMode.find_first_of(L"ae") != std::wstring::npos;
-    bool repairRegistry = reinstallMode.find_first_of(L"um") != std::wstring::npos;
-    bool uninstall = EvaluateCondition(L"REMOVE=\"ALL\"");
-    bool patch = EvaluateCondition(L"%s OR %s", L"PATCH", L"STRUOPATCHFEATURES");
-    bool patchRemove = EvaluateCondition(L"MSIPATCHREMOVE");
-    bool deployment = EvaluateCondition(L"QUILSELECTION=\"1\"");
-    bool addRemove = EvaluateCondition(L"ORVO_ADDREMOVE");
-    bool newUser = EvaluateCondition(L"THISUSERHASNOTRUNTHEPRODUTCYET");
-
-    unsigned word = installed ? IT_REINSTALL : 0;
-    if (uninstall) word |= IT_UNINSTALL;
-    if (repairFiles) word |= IT_REPAIRFIL;
-    if (secondary) word |= IT_SECONDARY;
-    if (repairRegistry) word |= IT_REPAIRREG;
-    if (notInstalled) word |= IT_NEWINSTALL;
-    if (deployment) word |= IT_DEPLOYMENT;
-    if (patch) word |= IT_PATCH;
-    if (patchRemove) word |= IT_PATCHREMOVE;
-    if (addRemove) word |= IT_ADDREMOVE;
-    if (newUser) word |= IT_NEWUSER;
-    installType_ = word;
-  } else {
-    installType_ = InstallTypeFromText(text);
-  }
-  installTypeText_ = InstallTypeToText(installType_);
-  Log(L"    => dwInstallType: %s", InstallTypeNames(installType_));
 }
 
 }  // namespace orvo

@@ -26,13 +26,17 @@ std::wstring TempFolder() {
   return std::wstring(buffer, n);
 }
 
+void StripTrailingBackslashes(std::wstring& text) {
+  while (!text.empty() && text.back() == L'\\') text.pop_back();
+}
+
 std::wstring CombinePath(const std::wstring& folder, const std::wstring& name) {
   std::wstring result = folder;
   size_t last = result.find_last_of(L'\\');
   if (last == std::wstring::npos || last + 1 != result.size()) result += L'\\';
   if (!name.empty() && name != L"\\") {
     if (name[0] == L'\\') {
-      while (!result.empty() && result.back() == L'\\') result.pop_back();
+      StripTrailingBackslashes(result);
     }
     result += name;
   }
@@ -208,6 +212,40 @@ bool InstallerSession::ExtractStream(MSIHANDLE record, const std::wstring& targe
     if (got > 0 && (!WriteFile(file.get(), buffer, got, &written, nullptr) || written != got)) return false;
     if (got < sizeof(buffer)) return true;
   }
+}
+
+void InstallerSession::Classify(const std::wstring& text) {
+  if (text.empty()) {
+    std::wstring reinstallMode = GetProperty(L"REINSTALLMODE");
+    bool notInstalled = EvaluateCondition(L"NOT Installed");
+    bool installed = EvaluateCondition(L"Installed");
+    bool secondary = EvaluateCondition(L"VEXA_SECONDARY_INSTALL");
+    bool repairFiles = reinstallMode.find_first_of(L"ae") != std::wstring::npos;
+    bool repairRegistry = reinstallMode.find_first_of(L"um") != std::wstring::npos;
+    bool uninstall = EvaluateCondition(L"REMOVE=\"ALL\"");
+    bool patch = EvaluateCondition(L"%s OR %s", L"PATCH", L"STRUOPATCHFEATURES");
+    bool patchRemove = EvaluateCondition(L"MSIPATCHREMOVE");
+    bool deployment = EvaluateCondition(L"QUILSELECTION=\"1\"");
+    bool addRemove = EvaluateCondition(L"ORVO_ADDREMOVE");
+    bool newUser = EvaluateCondition(L"THISUSERHASNOTRUNTHEPRODUTCYET");
+
+    unsigned word = installed ? IT_REINSTALL : 0;
+    if (uninstall) word |= IT_UNINSTALL;
+    if (repairFiles) word |= IT_REPAIRFIL;
+    if (secondary) word |= IT_SECONDARY;
+    if (repairRegistry) word |= IT_REPAIRREG;
+    if (notInstalled) word |= IT_NEWINSTALL;
+    if (deployment) word |= IT_DEPLOYMENT;
+    if (patch) word |= IT_PATCH;
+    if (patchRemove) word |= IT_PATCHREMOVE;
+    if (addRemove) word |= IT_ADDREMOVE;
+    if (newUser) word |= IT_NEWUSER;
+    installType_ = word;
+  } else {
+    installType_ = InstallTypeFromText(text);
+  }
+  installTypeText_ = InstallTypeToText(installType_);
+  Log(L"    => dwInstallType: %s", InstallTypeNames(installType_));
 }
 
 }  // namespace orvo

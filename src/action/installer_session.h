@@ -16,6 +16,8 @@ namespace orvo {
 std::wstring TempFolder();
 // Joins a folder and a name with exactly one backslash between them.
 std::wstring CombinePath(const std::wstring& folder, const std::wstring& name = std::wstring());
+// Drops every backslash at the end of the text.
+void StripTrailingBackslashes(std::wstring& text);
 
 struct Quiet {};
 constexpr Quiet kQuiet{};

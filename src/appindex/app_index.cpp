@@ -111,17 +111,12 @@ void ReadDirectoryTable(const DomElement* directories, DirectoryTable& table) {
 // The longest text ResolveUserReferences builds.
 constexpr size_t kLongestResolvedText = 1u << 20;
 
-std::wstring Lower(std::wstring text) {
-  if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
-  return text;
-}
-
 // Whether the folder lies in (or is) the prefix folder; an unknown prefix
 // matches nothing.
 bool IsBelow(const std::wstring& folder, const std::wstring& prefix) {
   if (prefix.empty()) return false;
-  std::wstring base = CombinePath(Lower(prefix));
-  return CombinePath(Lower(folder)).compare(0, base.size(), base) == 0;
+  std::wstring base = CombinePath(FoldCase(prefix));
+  return CombinePath(FoldCase(folder)).compare(0, base.size(), base) == 0;
 }
 
 }  // namespace
@@ -132,7 +127,7 @@ std::wstring AppIndexPath() {
 
 std::wstring AppIndexValidatedPath() {
   std::wstring folder = SpecialFolder(CSIDL_COMMON_APPDATA);
-  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  StripTrailingBackslashes(folder);
   return folder + L"\\Keltra\\appIndex.xml";
 }
 

@@ -24,6 +24,9 @@ struct DirectoryEntry {
 using DirectoryTable = std::map<std::wstring, DirectoryEntry>;
 using UserDirectoryTables = std::map<std::wstring, DirectoryTable>;
 
+// The log of the application-index actions, in the temporary folder.
+inline constexpr wchar_t kAppIndexLogName[] = L"appIndex.log";
+
 // Common application data, "Keltra", "appIndex.xml" (CombinePath form).
 std::wstring AppIndexPath();
 // The same file by the other form: the special folder without trailing

@@ -4,12 +4,11 @@
 #include <psapi.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <set>
 
 #include "action/installer_session.h"
+#include "catalog/hand_over_data.h"
 #include "catalog/initial_selection.h"
-#include "deploy/patch_streams.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 #include "media/media_locator.h"
@@ -19,13 +18,8 @@ namespace {
 
 const wchar_t kChangedSuffix[] = L"_0409182025";
 
-std::wstring Lower(std::wstring text) {
-  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
 bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
-  return !folder.empty() && path.size() >= folder.size() && Lower(path.substr(0, folder.size())) == Lower(folder);
+  return !folder.empty() && path.size() >= folder.size() && FoldCase(path.substr(0, folder.size())) == FoldCase(folder);
 }
 
 bool ExecuteFlag() {
@@ -88,7 +82,7 @@ std::wstring FindSetupFolder(const std::wstring& sourceFolder) {
     if (!process) continue;
     wchar_t module[260] = {0};
     if (!GetModuleFileNameExW(process.get(), nullptr, module, 260)) continue;
-    std::wstring path = Lower(module);
+    std::wstring path = FoldCase(module);
     if (path.find(L"setup.exe") == std::wstring::npos) continue;
     std::wstring candidate = CombinePath(ParentFolder(path), relative);
     if (PathExists(candidate)) return candidate;
@@ -175,7 +169,7 @@ void RegisterDirectories(const Orvo& orvo, AppIndex& index) {
   for (const auto& published : orvo.publishedDirectories) record(published.second);
 }
 
-int InitializeCatalog(OrvoCatalog& catalog) {
+int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHandOver) {
   auto& session = InstallerSession::Instance();
   const unsigned type = session.installType();
   const bool firstInstall = (type & IT_NEWINSTALL) != 0;
@@ -354,12 +348,11 @@ int InitializeCatalog(OrvoCatalog& catalog) {
 
   std::wstring guid = session.GetProperty(L"_ORVOGUID", true);
   std::wstring handOver =
-      Format(L"%s;%s;%s", session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG"));
+      HandOverData{session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG")}.Encode();
   session.SetPropertyText(L"orvo_Install" + guid, handOver);
   session.SetPropertyText(L"orvo_Remove" + guid, handOver);
   session.SetPropertyText(L"orvo_CloneProfiles" + guid, installedPath);
-
-  if (session.EvaluateCondition(L"ORVO_PATCHSEQUENCE")) ExtractPatchStreams();
+  if (afterHandOver) afterHandOver();
 
   index.SetIndexedProperty(std::wstring(), L"ORVO_BYPASS_CABINETS", JoinText(excluded, L";"));
   if (!selection.empty()) {

@@ -1,6 +1,7 @@
 // Decides, before anything is executed, which Orvos an installation
 // installs or removes, and publishes that choice for the later actions.
 #pragma once
+#include <functional>
 #include <string>
 
 #include "appindex/app_index.h"
@@ -10,7 +11,9 @@
 namespace orvo {
 
 // 0, or 1608 when a first installation finds no master document.
-int InitializeCatalog(OrvoCatalog& catalog);
+// afterHandOver runs right after the hand-over properties are published
+// (and only then), before the choices are recorded in the index.
+int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHandOver = {});
 
 std::wstring InstalledMasterFolder();
 std::wstring ResolveMasterDocumentPath();

@@ -4,7 +4,7 @@
 #include "action/installer_session.h"
 #include "catalog/orvo_model.h"
 #include "catalog/untrusted_paths.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "documents/paths.h"
 #include "media/media_locator.h"
 

@@ -1,14 +1,15 @@
 #include "catalog/untrusted_paths.h"
 
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "documents/paths.h"
 
 namespace orvo {
 
 namespace {
+// Folded as the system compares names, "/" read as the separator it is.
 std::wstring Lower(std::wstring text) {
+  text = FoldCase(text);
   for (auto& c : text) {
-    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
     if (c == L'/') c = L'\\';
   }
   return text;

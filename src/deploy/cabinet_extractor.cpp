@@ -12,7 +12,7 @@
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
 #include "cab_decoder.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "deploy/deployment_state.h"
 
 namespace orvo {

@@ -7,7 +7,7 @@
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
 #include "deploy/cabinet_extractor.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "deploy/deployment_state.h"
 #include "deploy/install_handler.h"
 #include "deploy/reference_document.h"

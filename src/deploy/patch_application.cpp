@@ -2,7 +2,7 @@
 
 #include "action/installer_session.h"
 #include "deploy/cabinet_extractor.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "documents/text_lists.h"
 
 namespace orvo {

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "action/installer_session.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "deploy/remove_files.h"
 #include "documents/paths.h"
 

@@ -14,10 +14,6 @@ namespace orvo {
 
 namespace {
 
-void StripTrailingBackslashes(std::wstring& text) {
-  while (!text.empty() && text.back() == L'\\') text.pop_back();
-}
-
 bool IsDots(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
@@ -151,6 +147,13 @@ bool IsAbsolutePath(const std::wstring& path) {
     return slash != std::wstring::npos && slash > 2 && path.size() >= 5;
   }
   return path.find(L':') == 1;
+}
+
+bool IsUsableFolder(const std::wstring& folder) { return IsAbsolutePath(folder); }
+
+std::wstring FoldCase(std::wstring text) {
+  if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+  return text;
 }
 
 bool PathExists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }

@@ -25,6 +25,12 @@ void ChangeExtension(std::wstring& path, const std::wstring& newExtension, bool 
 std::wstring VolumeRoot(const std::wstring& path);
 bool IsNetworkPath(const std::wstring& path);
 bool IsAbsolutePath(const std::wstring& path);
+// A folder that files can be written to or deleted from: absolute, so
+// nothing lands relative to the custom-action process's working folder.
+bool IsUsableFolder(const std::wstring& folder);
+// The text lower-cased as the system folds names, for comparing paths
+// (both sides folded).
+std::wstring FoldCase(std::wstring text);
 
 // --- file system ---
 

@@ -365,6 +365,14 @@ void ProvideReferenceSchema(const std::wstring& documentPath) {
 
 // --- element operations ---
 
+std::vector<DomElement*> ElementsBelow(const DomElement* element, const wchar_t* tag) {
+  std::vector<DomElement*> found;
+  if (!element) return found;
+  DomNodeList* list = element->getElementsByTagName(tag);
+  for (XMLSize_t i = 0; i < list->getLength(); ++i) found.push_back(static_cast<DomElement*>(list->item(i)));
+  return found;
+}
+
 DomElement* FirstChildElement(const DomNode* parent, const std::wstring& tag) {
   if (!parent) return nullptr;
   for (DomNode* child = parent->getFirstChild(); child; child = child->getNextSibling()) {

@@ -108,6 +108,9 @@ void ProvideReferenceSchema(const std::wstring& documentPath);
 
 // Element operations; names compare exactly.
 DomElement* FirstChildElement(const DomNode* parent, const std::wstring& tag);
+// All elements of that name at any depth below the element, in document
+// order; none for a null element.
+std::vector<DomElement*> ElementsBelow(const DomElement* element, const wchar_t* tag);
 DomElement* FindChildElement(const DomNode* parent, const std::wstring& tag, const std::wstring& attribute,
                              const std::wstring& value);
 // The first non-empty text or CDATA child, trimmed.

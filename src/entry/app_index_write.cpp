@@ -1,37 +1,17 @@
-// The three entry points that keep the application index. Each returns 0
-// whatever happens: failures are logged, never reported to the installer.
-#include <string>
-
+// AppIndexWrite: records the product in the application index, creating
+// the index on first use. Returns 0 always: failures are logged, never
+// reported to the installer.
 #include "action/frame.h"
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
+#include "documents/xml_document.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
-
-namespace {
-const wchar_t kLogName[] = L"appIndex.log";
-}
-
-extern "C" UINT __stdcall AppIndexSetNoBackslashProps(MSIHANDLE handle) {
-  return orvo::GuardEntryPoint(L"AppIndexSetNoBackslashProps", [&]() -> UINT {
-    auto& session = orvo::InstallerSession::Instance();
-    session.Begin(handle, L"appIndexSetNoBackslashProps", kLogName);
-    orvo::TextList names;
-    orvo::SplitText(session.GetProperty(L"NOBACKSLASHPROPS"), L";", names, true);
-    for (const auto& name : names) {
-      std::wstring value = session.GetProperty(name);
-      while (!value.empty() && value.back() == L'\\') value.pop_back();
-      // SetPropertyText logs the record and passes the value unformatted;
-      // it sets nothing while the session is not ready.
-      session.SetPropertyText(L"NOSLASH_" + name, value);
-    }
-    return ERROR_SUCCESS;
-  });
-}
+#include "entry/entry_points.h"
 
 extern "C" UINT __stdcall AppIndexWrite(MSIHANDLE handle) {
   return orvo::GuardEntryPoint(L"AppIndexWrite", [&]() -> UINT {
-    orvo::Frame frame(handle, L"AppIndexWrite", kLogName);
+    orvo::Frame frame(handle, L"AppIndexWrite", orvo::kAppIndexLogName);
     auto& session = orvo::InstallerSession::Instance();
     orvo::AppIndex index;
     std::wstring path = orvo::AppIndexPath();
@@ -48,15 +28,6 @@ extern "C" UINT __stdcall AppIndexWrite(MSIHANDLE handle) {
     orvo::WriteResourceFile(orvo::kAppIndexSchema, schema);
     session.SetProperty(L"AppIndexWrite_executed", L"1");
     index.WriteProduct();
-    return ERROR_SUCCESS;
-  });
-}
-
-extern "C" UINT __stdcall AppIndexUninstall(MSIHANDLE handle) {
-  return orvo::GuardEntryPoint(L"AppIndexUninstall", [&]() -> UINT {
-    orvo::Frame frame(handle, L"AppIndexUninstall", kLogName);
-    orvo::AppIndex index;
-    index.RemoveProduct(std::wstring());
     return ERROR_SUCCESS;
   });
 }

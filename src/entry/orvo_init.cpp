@@ -1,9 +1,12 @@
-// OrvoInit: decides what the installation does with each Orvo, then sets
-// the properties the chosen Orvos define and writes the master profiles.
+// OrvoInit: decides what the installation does with each Orvo and hands it
+// over, prepares the patch cabinets, then sets the properties the chosen
+// Orvos define and writes the master profiles.
 #include "action/frame.h"
 #include "action/installer_session.h"
 #include "catalog/catalog_initialization.h"
 #include "catalog/orvo_model.h"
+#include "deploy/patch_streams.h"
+#include "entry/entry_points.h"
 #include "media/media_locator.h"
 #include "registry/application_defaults.h"
 #include "registry/profiles.h"
@@ -15,7 +18,10 @@ extern "C" UINT __stdcall OrvoInit(MSIHANDLE handle) {
     orvo::MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
 
     orvo::OrvoCatalog catalog;
-    int result = orvo::InitializeCatalog(catalog);
+    // The patch data is published with the hand-over.
+    int result = orvo::InitializeCatalog(catalog, [&] {
+      if (session.EvaluateCondition(L"ORVO_PATCHSEQUENCE")) orvo::ExtractPatchStreams();
+    });
     if (result != 0) return static_cast<UINT>(result);
 
     std::wstring guid = session.GetProperty(L"_ORVOGUID", true);

@@ -2,34 +2,14 @@
 // Orvos from their cabinets.
 #include "action/frame.h"
 #include "action/installer_session.h"
-#include "deploy/cabinet_extractor.h"
+#include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
+#include "deploy/cabinet_extractor.h"
 #include "deploy/install_files.h"
-#include "documents/text_lists.h"
+#include "deploy/progress_window.h"
 #include "documents/xml_document.h"
+#include "entry/entry_points.h"
 #include "media/media_locator.h"
-
-namespace {
-
-// Shows the package's progress window while the action runs, and hides it
-// again on every way out.
-class ShownWindow {
- public:
-  explicit ShownWindow(const std::wstring& title) {
-    if (!title.empty()) window_ = FindWindowW(nullptr, title.c_str());
-    if (window_) ShowWindow(window_, SW_SHOW);
-  }
-  ~ShownWindow() {
-    if (window_) ShowWindow(window_, SW_HIDE);
-  }
-  ShownWindow(const ShownWindow&) = delete;
-  ShownWindow& operator=(const ShownWindow&) = delete;
-
- private:
-  HWND window_ = nullptr;
-};
-
-}  // namespace
 
 extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
   return orvo::GuardEntryPoint(L"OrvoInstall", [&]() -> UINT {
@@ -41,9 +21,9 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
     auto& session = InstallerSession::Instance();
     MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
 
-    std::wstring data = session.GetProperty(L"CustomActionData");
-    session.Classify(FieldAt(data, 0));
-    ShownWindow window(FieldAt(data, 2));
+    HandOverData data = HandOverData::Decode(session.GetProperty(L"CustomActionData"));
+    session.Classify(data.installType);
+    ShownWindow window(data.windowTitle);
     unsigned type = session.installType();
     if (type & IT_UNINSTALL) {
       session.Log(L" => Nothing to do!");
@@ -52,7 +32,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
 
     XmlDocument master;
     DomDocument* document = nullptr;
-    if (!LoadDocument(master, FieldAt(data, 1), document, WriteToInstallLog) || !document) return ERROR_SUCCESS;
+    if (!LoadDocument(master, data.masterDocument, document, WriteToInstallLog) || !document) return ERROR_SUCCESS;
     MediaLocator::Instance().SetUp(ChildText(master.root(), L"MediaRoot"), ChildText(master.root(), L"URL"));
 
     OrvoCatalog catalog;

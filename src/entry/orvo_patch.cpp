@@ -3,6 +3,7 @@
 #include "action/installer_session.h"
 #include "deploy/cabinet_extractor.h"
 #include "deploy/patch_application.h"
+#include "entry/entry_points.h"
 #include "media/media_locator.h"
 
 extern "C" UINT __stdcall OrvoPatch(MSIHANDLE handle) {

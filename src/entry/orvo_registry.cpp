@@ -1,30 +1,10 @@
-#include "registry/orvo_registry.h"
-
+// OrvoRegistry: gives every user the Orvos' profiles and registry entries.
 #include "action/frame.h"
 #include "catalog/orvo_model.h"
+#include "entry/entry_points.h"
 #include "media/media_locator.h"
 #include "registry/profiles.h"
-#include "registry/registry_step.h"
-
-namespace orvo {
-
-int RunRegistrySteps(OrvoCatalog& catalog, const std::function<int(OrvoCatalog&)>& profileStep,
-                     const UserObserver& afterUser) {
-  auto& session = InstallerSession::Instance();
-  int result = profileStep(catalog);
-  if (result != 0) {
-    session.Log(L"!=> cloneprofiles returning %d", result);
-    return result;
-  }
-  result = RegistryStep(catalog, afterUser);
-  if (result != 0) {
-    session.Log(L"!=> registry returning %d", result);
-    return result;
-  }
-  return 0;
-}
-
-}  // namespace orvo
+#include "registry/registry_steps.h"
 
 extern "C" UINT __stdcall OrvoRegistry(MSIHANDLE handle) {
   return orvo::GuardEntryPoint(L"OrvoRegistry", [&]() -> UINT {

@@ -1,5 +1,6 @@
 // The entry point that connects the content folders on network shares.
 #include "action/frame.h"
+#include "entry/entry_points.h"
 #include "media/remote_folder_access.h"
 
 // Always 0: a share that cannot be reached fails later, where its files are

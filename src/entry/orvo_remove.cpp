@@ -2,10 +2,11 @@
 // slated for removal once no product references them.
 #include "action/frame.h"
 #include "action/installer_session.h"
+#include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
 #include "deploy/remove_files.h"
-#include "documents/text_lists.h"
 #include "documents/xml_document.h"
+#include "entry/entry_points.h"
 
 extern "C" UINT __stdcall OrvoRemove(MSIHANDLE handle) {
   return orvo::GuardEntryPoint(L"OrvoRemove", [&]() -> UINT {
@@ -13,12 +14,12 @@ extern "C" UINT __stdcall OrvoRemove(MSIHANDLE handle) {
     Frame frame(handle, L"OrvoRemove");
     auto& session = InstallerSession::Instance();
 
-    std::wstring data = session.GetProperty(L"CustomActionData");
-    session.Classify(FieldAt(data, 0));
+    HandOverData data = HandOverData::Decode(session.GetProperty(L"CustomActionData"));
+    session.Classify(data.installType);
 
     XmlDocument master;
     DomDocument* document = nullptr;
-    if (!LoadDocument(master, FieldAt(data, 1), document) || !document) return ERROR_SUCCESS;
+    if (!LoadDocument(master, data.masterDocument, document) || !document) return ERROR_SUCCESS;
 
     OrvoCatalog catalog;
     catalog.Load(master, true);

@@ -1,6 +1,7 @@
 // The entry point that creates and deletes the Orvos' shortcuts.
 #include "action/frame.h"
 #include "catalog/orvo_model.h"
+#include "entry/entry_points.h"
 #include "media/media_locator.h"
 #include "shortcuts/configure_shortcuts.h"
 

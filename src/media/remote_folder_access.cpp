@@ -80,7 +80,7 @@ const std::wstring& LastNetworkUser() { return g_lastUser; }
 
 unsigned long ConnectShare(const std::wstring& path) {
   std::wstring remote = path;
-  while (!remote.empty() && remote.back() == L'\\') remote.pop_back();
+  StripTrailingBackslashes(remote);
   if (remote.empty()) return ERROR_BAD_NET_NAME;
   if (PathExists(remote)) return ERROR_SUCCESS;
 

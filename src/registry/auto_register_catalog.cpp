@@ -19,7 +19,7 @@ std::wstring DisplayText(const DomElement* element) {
 // The attribute of the first descendant of that name, if both exist.
 bool FirstDescendantAttribute(const DomElement* parent, const wchar_t* tag, const wchar_t* attribute,
                               std::wstring& value) {
-  std::vector<DomElement*> found = RegistryElements(parent, tag);
+  std::vector<DomElement*> found = ElementsBelow(parent, tag);
   if (found.empty() || !HasAttribute(found.front(), attribute)) return false;
   value = AttributeText(found.front(), attribute);
   return true;
@@ -76,7 +76,7 @@ bool AutoRegisterCatalog(const std::wstring& groupType, int typeNumber, HKEY key
     std::wstring cover;
     if (FirstDescendantAttribute(FirstChildElement(source, L"ParentDocument"), L"Url", L"href", cover))
       target.SetString(L"CoverPage", BesideDocument(documentPath, cover));
-    std::vector<DomElement*> publishers = RegistryElements(FirstChildElement(source, L"Publisher"), L"PublisherName");
+    std::vector<DomElement*> publishers = ElementsBelow(FirstChildElement(source, L"Publisher"), L"PublisherName");
     if (!publishers.empty()) target.SetString(L"Publisher", TextContent(publishers.front()));
   }
   target.Close();

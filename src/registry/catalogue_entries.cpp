@@ -30,7 +30,7 @@ bool AcceptedName(const std::wstring& name) {
 }
 
 void WriteAdditionalValues(HKEY key, const std::wstring& subkey, const DomElement* element) {
-  for (DomElement* value : RegistryElements(element, L"AdditionalValue")) {
+  for (DomElement* value : ElementsBelow(element, L"AdditionalValue")) {
     SetTypedValue(key, subkey, AttributeText(value, L"Name"), Session().FormatText(L"%s", TextContent(value)),
                   RegistryTypeFromName(AttributeText(value, L"Type")));
   }
@@ -43,7 +43,7 @@ class Registrar {
 
   void Databases(const DomElement* registry, bool keynotes) {
     std::vector<DomElement*> elements =
-        RegistryElements(registry, keynotes ? L"DetailsKeynotesDb" : L"DetailsComponentsDb");
+        ElementsBelow(registry, keynotes ? L"DetailsKeynotesDb" : L"DetailsComponentsDb");
     if (elements.empty()) return;
     auto& session = Session();
     std::wstring path = session.FormatText(L"%s%s", kDatabases, keynotes ? L"Keynotes" : L"Components");
@@ -79,7 +79,7 @@ class Registrar {
   }
 
   void Catalogs(const DomElement* registry) {
-    std::vector<DomElement*> elements = RegistryElements(registry, L"BroviaCatalog");
+    std::vector<DomElement*> elements = ElementsBelow(registry, L"BroviaCatalog");
     if (elements.empty()) return;
     auto& session = Session();
     std::wstring path = session.FormatText(L"%s%s", kBrovia, L"RegisteredCatalogs");
@@ -113,7 +113,7 @@ class Registrar {
   }
 
   void Groups(const DomElement* registry) {
-    std::vector<DomElement*> elements = RegistryElements(registry, L"BroviaGroup");
+    std::vector<DomElement*> elements = ElementsBelow(registry, L"BroviaGroup");
     if (elements.empty()) return;
     auto& session = Session();
     std::wstring path = session.FormatText(L"%s%s", kBrovia, L"RegisteredGroups");

@@ -10,14 +10,6 @@ DomElement* LoadPackRegistry(const Orvo& orvo, XmlDocument& pack) {
   return FirstChildElement(pack.root(), L"Registry");
 }
 
-std::vector<DomElement*> RegistryElements(const DomElement* parent, const wchar_t* tag) {
-  std::vector<DomElement*> found;
-  if (!parent) return found;
-  DomNodeList* list = parent->getElementsByTagName(tag);
-  for (XMLSize_t i = 0; i < list->getLength(); ++i) found.push_back(static_cast<DomElement*>(list->item(i)));
-  return found;
-}
-
 std::wstring TextContent(const DomElement* element) {
   const XMLCh* text = element ? element->getTextContent() : nullptr;
   return text ? std::wstring(text) : std::wstring();

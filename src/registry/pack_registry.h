@@ -12,7 +12,6 @@ class Orvo;
 
 // nullptr when the document does not load or has no Registry child.
 DomElement* LoadPackRegistry(const Orvo& orvo, XmlDocument& pack);
-std::vector<DomElement*> RegistryElements(const DomElement* parent, const wchar_t* tag);
 // All text below the element, as written.
 std::wstring TextContent(const DomElement* element);
 // Whether the element carries the attribute (an empty one included).

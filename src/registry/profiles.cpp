@@ -21,15 +21,6 @@ std::wstring QuietRoot() { return Session().GetProperty(L"ZIRBHOSTAPPREGROOT", t
 
 std::wstring ProfilesPath(const std::wstring& root) { return CombinePath(root, L"Profiles"); }
 
-// All elements of that name below the element, in document order.
-std::vector<DomElement*> ElementsBelow(const DomElement* element, const wchar_t* tag) {
-  std::vector<DomElement*> found;
-  if (!element) return found;
-  DomNodeList* list = element->getElementsByTagName(tag);
-  for (XMLSize_t i = 0; i < list->getLength(); ++i) found.push_back(static_cast<DomElement*>(list->item(i)));
-  return found;
-}
-
 void AddPlaceholders(MacroSet& macros, const std::wstring& data) {
   for (const auto& name : PlaceholderNames(data)) macros.insert(name);
 }
@@ -301,6 +292,22 @@ bool DeleteProfile(const std::wstring& profile) {
   // An empty name would take every user copy with it.
   if (!profile.empty()) profiles.DeleteKey(profile);
   return true;
+}
+
+void RemoveMachineProfiles() {
+  auto& session = InstallerSession::Instance();
+  session.Log(L"  => Clean up HKLM");
+  std::wstring root = session.GetProperty(L"ZIRBHOSTAPPREGROOT");
+  // No root names no branch of ours; a missing one is not created only to be emptied.
+  if (root.empty()) return;
+  {
+    CRegistry existing;
+    if (!existing.Open(HKEY_LOCAL_MACHINE, root)) return;
+  }
+  CRegistryDelete key;
+  if (!key.Open(HKEY_LOCAL_MACHINE, root)) return;
+  key.DeleteKey(L"struoProfile");
+  key.DeleteKey(L"Profiles");
 }
 
 }  // namespace orvo

@@ -20,5 +20,7 @@ int CloneProfiles(OrvoCatalog& catalog);
 bool CloneProfile(const std::wstring& profile, const TextList& search, const TextList& replace);
 void BackupForReset(const std::wstring& profile);
 bool DeleteProfile(const std::wstring& profile);
+// The machine-wide master profiles and macro store of a removed product.
+void RemoveMachineProfiles();
 
 }  // namespace orvo

@@ -33,7 +33,7 @@ void ApplyRawEntries(const std::wstring& userName, const Orvo& orvo, bool instal
               userPass ? userName : std::wstring());
   for (const Hive& hive : kHives) {
     if (hive.perUser != userPass) continue;
-    for (DomElement* entry : RegistryElements(registry, hive.tag)) {
+    for (DomElement* entry : ElementsBelow(registry, hive.tag)) {
       std::wstring subkey = session.FormatText(L"%s", AttributeText(entry, L"Subkey"));
       std::wstring name = session.FormatText(L"%s", AttributeText(entry, L"Name"));
       // An empty or malformed path would put the value on the hive itself

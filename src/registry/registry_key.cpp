@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "action/installer_session.h"
 #include "documents/text_lists.h"
 
 namespace orvo {
@@ -13,14 +14,14 @@ bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ |
 // last backslash, one backslash kept; empty when no backslash follows the
 // first character.
 std::wstring ParentKeyPath(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  StripTrailingBackslashes(path);
   size_t cut = path.rfind(L'\\');
   if (cut == std::wstring::npos || cut == 0) return std::wstring();
   return path.substr(0, cut + 1);
 }
 
 std::wstring LastKeyComponent(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  StripTrailingBackslashes(path);
   size_t cut = path.rfind(L'\\');
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }

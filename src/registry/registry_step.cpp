@@ -43,7 +43,7 @@ void RemoveUserBranch(const std::wstring& userName) {
     return;
   }
   std::wstring parent = ParentFolder(root);
-  while (!parent.empty() && parent.back() == L'\\') parent.pop_back();
+  StripTrailingBackslashes(parent);
   CRegistryDelete branchParent;
   if (branchParent.Open(HKEY_CURRENT_USER, parent)) branchParent.DeleteKey(LastPathComponent(root));
 }

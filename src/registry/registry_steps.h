@@ -1,15 +1,8 @@
-// The entry point that gives every user the Orvos' profiles and registry
-// entries: the profile step, then the registry-entry step.
+// What OrvoRegistry runs: the profile step, then the registry-entry step.
 #pragma once
-#include <windows.h>
-// After windows.h, whose types it uses.
-#include <msi.h>
-
 #include <functional>
 
 #include "registry/registry_step.h"
-
-extern "C" UINT __stdcall OrvoRegistry(MSIHANDLE handle);
 
 namespace orvo {
 

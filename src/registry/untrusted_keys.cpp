@@ -1,5 +1,7 @@
 #include "registry/untrusted_keys.h"
 
+#include "action/installer_session.h"
+
 namespace orvo {
 namespace {
 
@@ -20,7 +22,7 @@ bool IsSafeKeyPath(const std::wstring& path) {
 
 bool IsRemovableBranch(const std::wstring& root) {
   std::wstring path = root;
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  StripTrailingBackslashes(path);
   return IsSafeKeyPath(path) && NameCount(path) >= 2;
 }
 

@@ -52,7 +52,7 @@ bool WriteString(HKEY key, const std::wstring& name, const std::wstring& text) {
 }
 
 std::wstring TrimTrailingBackslashes(std::wstring text) {
-  while (!text.empty() && text.back() == L'\\') text.pop_back();
+  StripTrailingBackslashes(text);
   return text;
 }
 

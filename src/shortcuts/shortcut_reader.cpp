@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "action/installer_session.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 

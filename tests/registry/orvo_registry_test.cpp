@@ -2,7 +2,8 @@
 // catalogue registrations, for the running user, the machine and a second
 // user whose saved hive is loaded, over install, new-user, secondary,
 // removal and complete-removal runs.
-#include "registry/orvo_registry.h"
+#include "entry/entry_points.h"
+#include "registry/registry_steps.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 
 #include "cab_decoder.h"
 #include "decoder_io.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 
 namespace orvo::cabtool {
 namespace {

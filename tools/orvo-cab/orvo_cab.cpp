@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "action/wformat.h"
 #include "deploy/cabinet_extractor.h"
 #else
 #include "native_extract.h"
@@ -135,13 +136,6 @@ int List(const Arguments& args) {
 
 #ifdef _WIN32
 
-std::wstring Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-  std::wstring out(size_t(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), n);
-  return out;
-}
-
 std::wstring FullPath(const std::wstring& path) {
   wchar_t buffer[1024];
   DWORD n = GetFullPathNameW(path.c_str(), 1024, buffer, nullptr);
@@ -161,8 +155,8 @@ std::wstring TrimmedMessage(std::wstring text) {
 
 int Extract(const Arguments& args) {
   if (args.positional.size() != 2) return Usage("extract takes CABINET and FOLDER");
-  std::wstring cabinet = FullPath(Wide(args.positional[0]));
-  std::wstring folder = FullPath(Wide(args.positional[1]));
+  std::wstring cabinet = FullPath(orvo::FromUtf8(args.positional[0]));
+  std::wstring folder = FullPath(orvo::FromUtf8(args.positional[1]));
   if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
 
   unsigned written = 0, unplaced = 0;

@@ -25,7 +25,7 @@ std::wstring Key(std::wstring path) {
 }
 
 std::wstring FolderKey(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  StripTrailingBackslashes(path);
   return Key(path) + L'\\';
 }
 

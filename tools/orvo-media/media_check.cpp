@@ -11,7 +11,7 @@
 #include "cab_directory.h"
 #include "content_pack.h"
 #include "decoder_io.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "media_documents.h"
 #include "media_rules.h"
 #include "xml_text.h"

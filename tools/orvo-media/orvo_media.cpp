@@ -12,7 +12,7 @@
 
 #include "command_line.h"
 #include "content_pack.h"
-#include "deploy/contained_path.h"
+#include "documents/contained_path.h"
 #include "media_check.h"
 #include "media_documents.h"
 #include "media_schemas.h"
