@@ -18,7 +18,9 @@ demo=$base/demo
 say() { printf '\n=== %s\n' "$*"; }
 echo "demonstration with the $arch build of orvo_Action ($build/bin/orvo_Action.dll)"
 
-ORVO_BUILD_TESTS=OFF "$top/tools/build.sh" "$arch" >/dev/null
+# A tree of its own is built without the tests; one with them keeps them.
+if [ -f "$build/CMakeCache.txt" ]; then "$top/tools/build.sh" "$arch" >/dev/null
+else ORVO_BUILD_TESTS=OFF "$top/tools/build.sh" "$arch" >/dev/null; fi
 rm -rf "$demo"
 mkdir -p "$demo/media"
 wine_setup "$arch" "$demo/wineprefix"

@@ -26,7 +26,7 @@ status=0
 for arch in "${archs[@]}"; do
   build=$base/$arch
   say "building the $arch build and its tests in $build"
-  "$top/tools/build.sh" "$arch" >/dev/null
+  ORVO_BUILD_TESTS=ON "$top/tools/build.sh" "$arch" >/dev/null
   wine_setup "$arch" "$build/wineprefix"
   say "warming up $arch Wine in $WINEPREFIX"
   wine_up

@@ -72,6 +72,8 @@ void InstallerSession::Begin(MSIHANDLE handle, const std::wstring& actionName, c
   Log(L"%s", banner);
   Log(L"  => Run mode: %s", modes);
   ready_ = true;
+  deferred_ = MsiGetMode(handle_, MSIRUNMODE_SCHEDULED) || MsiGetMode(handle_, MSIRUNMODE_ROLLBACK) ||
+              MsiGetMode(handle_, MSIRUNMODE_COMMIT);
 
   if (!MsiGetMode(handle_, MSIRUNMODE_SCHEDULED)) Classify(std::wstring());
 
@@ -96,8 +98,20 @@ void InstallerSession::Begin(MSIHANDLE handle, const std::wstring& actionName, c
   }
 }
 
+namespace {
+// All a deferred action is given on Windows; Wine gives it every property.
+bool GivenToDeferredActions(const std::wstring& name) {
+  return name == L"CustomActionData" || name == L"ProductCode" || name == L"UserSID";
+}
+}  // namespace
+
 std::wstring InstallerSession::GetProperty(const std::wstring& name, bool quiet) {
   if (!ready_) return std::wstring();
+  // Answered as Windows answers, so that what works here works there.
+  if (deferred_ && !GivenToDeferredActions(name)) {
+    Log(L"    !=> Get: %s: not given to a deferred action", name);
+    return std::wstring();
+  }
   std::vector<wchar_t> buffer(260, L'\0');
   DWORD size = DWORD(buffer.size());
   UINT rc = MsiGetPropertyW(handle_, name.c_str(), buffer.data(), &size);
@@ -127,6 +141,10 @@ bool InstallerSession::SetTargetPath(const std::wstring& directory, const std::w
 
 bool InstallerSession::EvaluateConditionText(const std::wstring& condition, bool quiet) {
   if (!ready_) return false;
+  if (deferred_) {
+    Log(L"    !=> Condition \"%s\" not evaluated in a deferred action", condition);
+    return false;
+  }
   bool result = MsiEvaluateConditionW(handle_, condition.c_str()) == MSICONDITION_TRUE;
   if (!quiet) Log(L"    => Condition \"%s\" evaluates as %s", condition, result ? L"TRUE" : L"FALSE");
   return result;

@@ -76,6 +76,9 @@ class InstallerSession {
   const std::vector<std::wstring>& actionData() const { return actionData_; }
   size_t actionDataCount() const { return actionData_.size(); }
   bool ready() const { return ready_; }
+  // Scheduled, rollback or commit: only "CustomActionData", "ProductCode"
+  // and "UserSID" can be read, and no condition evaluated.
+  bool deferred() const { return deferred_; }
 
   // At library unload (not at process exit).
   void CloseCachedRecords();
@@ -94,6 +97,7 @@ class InstallerSession {
   MSIHANDLE handle_ = 0;
   std::vector<std::wstring> actionData_;
   bool ready_ = false;
+  bool deferred_ = false;
 
   std::wstring sourceFolder_;
   unique_msihandle progressRecord_;

@@ -9,6 +9,7 @@
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
 #include "catalog/initial_selection.h"
+#include "documents/journal.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 #include "media/media_locator.h"
@@ -347,11 +348,22 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
   if (!secondaryOrPatch) master.Save();
 
   std::wstring guid = session.GetProperty(L"_ORVOGUID", true);
-  std::wstring handOver =
-      HandOverData{session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG")}.Encode();
+  HandOverData data;
+  data.installType = session.installTypeText();
+  data.masterDocument = installedPath;
+  data.windowTitle = session.GetProperty(L"ORVO_DOWNLOADDIALOG");
+  data.userName = CurrentUserName();
+  data.forceDelete = session.EvaluateCondition(L"FORCE_FILE_DELETE_ON_UNINSTALL");
+  data.transaction = NewTransactionName();
+  std::wstring handOver = data.Encode();
   session.SetPropertyText(L"orvo_Install" + guid, handOver);
   session.SetPropertyText(L"orvo_Remove" + guid, handOver);
   session.SetPropertyText(L"orvo_CloneProfiles" + guid, installedPath);
+  // The rollback action undoes, and the commit action forgets, the journals
+  // the deferred file actions of this installation keep.
+  std::wstring journals = RollbackData{JournalFolder(installedPath), data.transaction}.Encode();
+  session.SetPropertyText(L"orvo_Rollback" + guid, journals);
+  session.SetPropertyText(L"orvo_Commit" + guid, journals);
   if (afterHandOver) afterHandOver();
 
   index.SetIndexedProperty(std::wstring(), L"ORVO_BYPASS_CABINETS", JoinText(excluded, L";"));

@@ -11,9 +11,29 @@ struct HandOverData {
   std::wstring installType;     // the 32-character installation-type text
   std::wstring masterDocument;  // the installed master document's path
   std::wstring windowTitle;     // the progress window to show, or empty
+  // What a deferred action cannot learn itself: it reads no other property,
+  // evaluates no condition, and runs as LocalSystem, not as the user.
+  std::wstring userName;        // the installing user, as the immediate action saw it
+  bool forceDelete = false;     // FORCE_FILE_DELETE_ON_UNINSTALL held: "1", else empty
+  // Field 5 is kept for the product's folders.
+  std::wstring transaction;     // names this installation's rollback journals
 
   std::wstring Encode() const;
   static HandOverData Decode(const std::wstring& data);
 };
+
+// The "CustomActionData" of the rollback and commit actions
+// ("orvo_Rollback<_ORVOGUID>", "orvo_Commit<_ORVOGUID>"): where the
+// journals are and which transaction's to undo or forget.
+struct RollbackData {
+  std::wstring journalFolder;
+  std::wstring transaction;
+
+  std::wstring Encode() const;
+  static RollbackData Decode(const std::wstring& data);
+};
+
+// A new name for an installation's journals: 32 hexadecimal digits.
+std::wstring NewTransactionName();
 
 }  // namespace orvo

@@ -13,6 +13,7 @@
 #include "action/unique_handle.h"
 #include "cab_decoder.h"
 #include "documents/contained_path.h"
+#include "documents/journal.h"
 #include "deploy/deployment_state.h"
 
 namespace orvo {
@@ -35,6 +36,7 @@ struct ExtractorState {
   std::wstring destinationWide;
   std::wstring lastFolder;
   std::wstring currentTarget;
+  DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;  // as found, before any was cleared
   // The file handed to the decoder whose data has not all come yet.
   std::wstring unfinishedTarget;
   bool closedDescriptor = false;  // the close notification closed the file
@@ -164,6 +166,7 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   ExtractorState& state = State();
   std::wstring refused;
   state.currentTarget = ResolveStoredName(record.text1 ? record.text1 : "", &refused);
+  state.targetAttributes = INVALID_FILE_ATTRIBUTES;
   if (!refused.empty()) {
     NoteAnswer(Send(EXTRACT_TEXT, L"  Refused '%s': its target '%s' is not inside the target folder",
                     Utf8ToWide(record.text1), refused));
@@ -180,6 +183,7 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
       state.lastFolder = folder;
     }
     DWORD attributes = GetFileAttributesW(state.currentTarget.c_str());
+    state.targetAttributes = attributes;
     // Hidden and system files refuse to be replaced just as read-only ones do.
     const DWORD kProtective = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & kProtective)) {
@@ -192,6 +196,8 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
 
   int fd = -1;
   if (!state.currentTarget.empty()) {
+    // Journaled: a replaced file is moved aside as it was, a new one noted.
+    Journal::Active().BeforeWrite(state.currentTarget, state.targetAttributes);
     fd = _wsopen(state.currentTarget.c_str(), _O_BINARY | _O_WRONLY | _O_SEQUENTIAL | _O_CREAT | _O_TRUNC, _SH_DENYNO,
                  _S_IREAD | _S_IWRITE);
     // A process without standard streams can hand out descriptor 0, which
@@ -449,7 +455,9 @@ bool CreateFolderChain(const std::wstring& folder) {
   std::wstring parent = trimmed.substr(0, last + 1);
   if (parent.size() >= folder.size()) return false;
   if (!CreateFolderChain(parent)) return false;
-  return CreateDirectoryW(trimmed.c_str(), nullptr) != FALSE;
+  if (!CreateDirectoryW(trimmed.c_str(), nullptr)) return false;
+  Journal::Active().FolderCreated(trimmed);
+  return true;
 }
 
 const std::map<std::wstring, std::wstring>& ExtractIndexMap() { return State().indexMap; }

@@ -221,14 +221,14 @@ std::wstring ElapsedText(long long seconds) {
   return Format(L"%02d:%02d:%02d", int(inDay / 3600), int(inDay / 60 % 60), int(inDay % 60));
 }
 
-unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog) {
+unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog, const std::wstring& installingUser) {
   DeploymentState& state = DeploymentState::Instance();
   auto& session = InstallerSession::Instance();
   InstallRun run;
   run.installType = session.installType();
   state.productCode = ChildText(master.root(), L"ProductCode");
   std::wstring addedText = run.index.GetIndexedProperty(state.productCode, L"ORVO_SA_ADDED");
-  run.userName = CurrentUserName();
+  run.userName = installingUser.empty() ? CurrentUserName() : installingUser;
   run.commonAppData = SpecialFolder(CSIDL_COMMON_APPDATA);
 
   if (!run.Has(IT_REPAIRFIL | IT_SECONDARY | IT_NEWINSTALL | IT_ADDREMOVE) && addedText.empty()) {

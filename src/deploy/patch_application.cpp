@@ -23,7 +23,11 @@ int ApplyPatchStreams(const std::wstring& patchData) {
       session.Log(L"   !-> Refused the patch stream name %s", fields[0]);
       continue;
     }
-    ExtractCabinet(fields[1], CombinePath(TempFolder(), fields[0]));
+    // The extractor's own console lines are off inside the installer: a
+    // failure must reach the log.
+    std::wstring target = CombinePath(TempFolder(), fields[0]);
+    if (ExtractCabinet(fields[1], target) != 1)
+      session.Log(L"   !=> Failed to extract the patch cabinet %s to %s", fields[1], target);
   }
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
 #include "documents/contained_path.h"
+#include "documents/journal.h"
 #include "deploy/reference_document.h"
 #include "documents/paths.h"
 
@@ -174,8 +175,11 @@ bool RemovalRun::RemoveFile(DomElement* file, const std::wstring& folder, bool& 
     if (IsFolder(fullPath)) {
       RemoveDirectoryW(fullPath.c_str());
     } else {
-      ClearReadOnlyAttribute(fullPath);
-      DeleteFileW(fullPath.c_str());
+      // Journaled: moved aside with its attributes, for a rollback.
+      if (!Journal::Active().MoveAside(fullPath)) {
+        ClearReadOnlyAttribute(fullPath);
+        DeleteFileW(fullPath.c_str());
+      }
     }
     Detach(file);
   }
@@ -205,7 +209,7 @@ std::vector<std::wstring> OwnerFolders(const std::wstring& owner, const Director
 
 }  // namespace
 
-unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog) {
+unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog, std::optional<bool> forced) {
   auto& session = InstallerSession::Instance();
   RemovalRun run;
   run.productCode = ChildText(master.root(), L"ProductCode");
@@ -219,7 +223,7 @@ unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog) {
   UserDirectoryTables users;
   index.CollectDirectories(run.productCode, product, users);
   session.ReportProgress(1, 2000, 1);
-  run.forced = session.EvaluateCondition(L"FORCE_FILE_DELETE_ON_UNINSTALL");
+  run.forced = forced ? *forced : session.EvaluateCondition(L"FORCE_FILE_DELETE_ON_UNINSTALL");
   unsigned type = session.installType();
 
   for (auto& [orvoName, orvoPointer] : catalog.orvos()) {

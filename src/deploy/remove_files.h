@@ -3,6 +3,7 @@
 // references any longer, keeping files that other products or the user
 // still hold, then prunes the emptied folders and documents.
 #pragma once
+#include <optional>
 #include <string>
 
 #include "catalog/orvo_model.h"
@@ -11,7 +12,10 @@
 namespace orvo {
 
 // 0, or 1602 when the user cancelled (the document in hand is left unsaved).
-unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog);
+// forced: files the user changed go too (FORCE_FILE_DELETE_ON_UNINSTALL as
+// the immediate action handed it over); not given, an immediate caller's
+// condition decides.
+unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog, std::optional<bool> forced = std::nullopt);
 
 // Removes the relative folder below the extraction folder, then each of its
 // parents as long as they can be removed ("\" stands for the extraction

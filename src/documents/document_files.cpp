@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "documents/paths.h"
+#include "documents/journal.h"
 
 namespace orvo {
 
@@ -127,6 +128,8 @@ bool PendingFile::Finish() {
 
 bool PendingFile::Commit() {
   if (error_ || file_ != INVALID_HANDLE_VALUE) return false;
+  // Inside a journaled action the document as it was is kept for a rollback.
+  Journal::Active().KeepCopy(target_);
   if (inPlace_) return CommitInPlace();
   if (temporary_.empty()) return false;
   const wchar_t* target = target_.c_str();

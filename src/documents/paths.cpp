@@ -9,6 +9,7 @@
 
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
+#include "documents/journal.h"
 
 namespace orvo {
 
@@ -195,7 +196,10 @@ bool EnsureFolder(const std::wstring& folder, const std::wstring& name) {
   if (name.empty()) return true;
   // CombinePath rather than plain concatenation: a folder given without
   // its trailing backslash must not fuse with the name.
-  return CreateDirectoryW(CombinePath(folder, name).c_str(), nullptr) != 0;
+  std::wstring created = CombinePath(folder, name);
+  if (!CreateDirectoryW(created.c_str(), nullptr)) return false;
+  Journal::Active().FolderCreated(created);
+  return true;
 }
 
 bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive) {
@@ -219,6 +223,9 @@ bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive) {
     }
     return RemoveDirectoryW(path.c_str()) != 0;
   }
+  // Inside a journaled action a deleted file is moved aside, to come back
+  // if the installation rolls back.
+  if (Journal::Active().MoveAside(path)) return true;
   if (clearReadOnly) ClearReadOnly(path);
   return DeleteFileW(path.c_str()) != 0;
 }

@@ -7,6 +7,7 @@
 #include "deploy/cabinet_extractor.h"
 #include "deploy/install_files.h"
 #include "deploy/progress_window.h"
+#include "documents/journal.h"
 #include "documents/xml_document.h"
 #include "entry/entry_points.h"
 #include "media/media_locator.h"
@@ -35,9 +36,11 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
     if (!LoadDocument(master, data.masterDocument, document, WriteToInstallLog) || !document) return ERROR_SUCCESS;
     MediaLocator::Instance().SetUp(ChildText(master.root(), L"MediaRoot"), ChildText(master.root(), L"URL"));
 
+    // What the step changes on disk can be undone by the rollback action.
+    JournalScope journal(JournalFolder(data.masterDocument), data.transaction);
     OrvoCatalog catalog;
     catalog.Load(master, !(type & IT_SECONDARY));
-    unsigned result = InstallFiles(master, catalog);
+    unsigned result = InstallFiles(master, catalog, data.userName);
     if (result != ERROR_SUCCESS) {
       session.Log(L"!=> OrvoInstall returning %d", result);
       return result;

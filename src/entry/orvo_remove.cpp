@@ -5,6 +5,7 @@
 #include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
 #include "deploy/remove_files.h"
+#include "documents/journal.h"
 #include "documents/xml_document.h"
 #include "entry/entry_points.h"
 
@@ -21,9 +22,11 @@ extern "C" UINT __stdcall OrvoRemove(MSIHANDLE handle) {
     DomDocument* document = nullptr;
     if (!LoadDocument(master, data.masterDocument, document) || !document) return ERROR_SUCCESS;
 
+    // What the step changes on disk can be undone by the rollback action.
+    JournalScope journal(JournalFolder(data.masterDocument), data.transaction);
     OrvoCatalog catalog;
     catalog.Load(master, true);
-    unsigned result = RemoveFiles(master, catalog);
+    unsigned result = RemoveFiles(master, catalog, data.forceDelete);
     if (result != ERROR_SUCCESS) {
       session.Log(L"!=> OrvoRemove returning %d", result);
       return result;

@@ -5,6 +5,7 @@
 #include "appindex/app_index.h"
 #include "catalog/orvo_model.h"
 #include "documents/xml_document.h"
+#include "registry/pack_registry.h"
 #include "registry/registry_key.h"
 #include "registry/value_text.h"
 
@@ -105,7 +106,8 @@ void CreateMachineProfiles(const Orvo& orvo, MacroSet& macros, bool overwrite) {
       std::wstring valueName = session.FormatText(L"%s", AttributeText(entry, L"Name"));
       std::wstring typeText = AttributeText(entry, L"Type");
       std::wstring flags = AttributeText(entry, L"Flags");
-      std::wstring data = ToPlaceholders(ElementText(entry));
+      // As written: leading and trailing spaces are part of the value.
+      std::wstring data = ToPlaceholders(TextContent(entry));
       DWORD type = RegistryTypeFromName(typeText);
       if ((type == REG_DWORD || type == REG_QWORD) && !IsNumberText(data)) {
         session.Log(L" !=> Error: %s profile key %s, value %s, data %s listed as type %s. Setting type to REG_SZ!",

@@ -22,6 +22,8 @@ bool NoAction(const Orvo& orvo) { return orvo.request == kRequestNull; }
 
 bool SkipForCurrentUser(const Orvo& orvo) {
   if (Has(IT_NEWINSTALL | IT_ADDREMOVE) && NoAction(orvo) && !Has(IT_NEWUSER)) return true;
+  // A removal never writes: an Orvo this product does not have is left alone.
+  if (Has(IT_UNINSTALL) && !Installed(orvo) && NoAction(orvo)) return true;
   return Has(IT_REPAIRREG | IT_SECONDARY) && !Installed(orvo) && orvo.request != kRequestRemove;
 }
 

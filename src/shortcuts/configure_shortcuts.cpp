@@ -49,7 +49,12 @@ UINT ConfigureShortcuts(XmlDocument& master, OrvoCatalog& catalog, const std::ws
     ReadShortcuts(orvo, records);
     for (const auto& record : records) {
       const bool create = isWanted || record.alwaysInstall;
-      if (orvo.request == kRequestRemove || (orvo.request == kRequestNull && installed && !create)) {
+      // Shortcuts are found by target, not counted per product: while the
+      // target is still there after the removal (another product still
+      // references it), the shortcut stays; the last removal takes both.
+      if (orvo.request == kRequestRemove && !record.target.empty() && PathExists(record.target)) {
+        session.Log(L"  => Shortcut %s kept: its target %s is still installed", record.linkPath, record.target);
+      } else if (orvo.request == kRequestRemove || (orvo.request == kRequestNull && installed && !create)) {
         DeleteShortcut(record);
         AddOnce(refresh, ParentFolder(record.linkPath));
       } else if (create && (orvo.request == kRequestInstall || installed)) {

@@ -25,9 +25,11 @@ OrvoRegistry	1	OrvoAction	OrvoRegistry
 OrvoRemoteFolderAccess	1	OrvoAction	OrvoRemoteFolderAccess
 OrvoRollback	1281	OrvoAction	OrvoRollback
 OrvoShortcuts	1	OrvoAction	OrvoShortcuts
+orvo_Commit_T	3585	OrvoAction	OrvoRollback
 orvo_Install_T	3073	OrvoAction	OrvoInstall
 orvo_Patch	3073	OrvoAction	OrvoPatch
 orvo_Remove_T	3073	OrvoAction	OrvoRemove
+orvo_Rollback_T	3329	OrvoAction	OrvoRollback
 TXT
 sort expected-actions.txt > expected-sorted.txt
 diff -u expected-sorted.txt actions.txt
@@ -44,6 +46,9 @@ for deferred in orvo_Remove_T orvo_Install_T orvo_Patch; do
   [ "$(place $deferred)" -gt "$(place InstallInitialize)" ] && [ "$(place $deferred)" -lt "$(place InstallFinalize)" ]
 done
 [ "$(place orvo_Remove_T)" -lt "$(place orvo_Install_T)" ]
+# The journal's rollback action stands before the file actions it undoes.
+[ "$(place orvo_Rollback_T)" -gt "$(place InstallInitialize)" ] && [ "$(place orvo_Rollback_T)" -lt "$(place orvo_Remove_T)" ]
+[ "$(place orvo_Commit_T)" -gt "$(place orvo_Install_T)" ] && [ "$(place orvo_Commit_T)" -lt "$(place InstallFinalize)" ]
 for late in OrvoRegistry OrvoShortcuts OrvoCleanup AppIndexUninstall; do
   [ "$(place $late)" -gt "$(place InstallFinalize)" ]
 done

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 
+#include "action/installer_session.h"
 #include "support/test_files.h"
 
 namespace orvo::test {
@@ -220,7 +222,43 @@ std::wstring PackageFolder(const std::wstring& property) {
   return known[property] = value;
 }
 
+void ExpectDeferredSectionsKeepToTheirData(const std::wstring& log) {
+  std::wistringstream lines(log);
+  std::wstring line, section;
+  bool deferred = false;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (line.size() > 2 && line.compare(line.size() - 2, 2, L"()") == 0 && line.find(L' ') == std::wstring::npos) {
+      section = line;
+      deferred = false;
+      continue;
+    }
+    if (line.find(L"=> Run mode:") != std::wstring::npos) {
+      std::wstring modes = line + L" ";
+      deferred = modes.find(L" MSIRUNMODE_SCHEDULED ") != std::wstring::npos ||
+                 modes.find(L" MSIRUNMODE_ROLLBACK ") != std::wstring::npos ||
+                 modes.find(L" MSIRUNMODE_COMMIT ") != std::wstring::npos;
+      continue;
+    }
+    if (!deferred) continue;
+    size_t get = line.find(L"=> Get: ");
+    if (get != std::wstring::npos) {
+      std::wstring name = line.substr(get + 8, line.find(L':', get + 8) - get - 8);
+      bool given = name == L"CustomActionData" || name == L"ProductCode" || name == L"UserSID";
+      EXPECT_TRUE(given && line.find(L"!=>") == std::wstring::npos)
+          << "a deferred action reads what Windows does not give it, in " << ToNarrow(section) << ": "
+          << ToNarrow(line);
+    }
+    EXPECT_EQ(std::wstring::npos, line.find(L"Condition \""))
+        << "a deferred action evaluates a condition, in " << ToNarrow(section) << ": " << ToNarrow(line);
+  }
+}
+
 DWORD RunMsiexec(const std::wstring& arguments) {
+  // What this run adds to the installation log is held to the rule a
+  // deferred action keeps on Windows.
+  std::wstring logPath = CombinePath(TempFolder(), L"orvo_Install.log");
+  size_t logBefore = ReadUtf16File(logPath).size();
   std::wstring command = L"msiexec.exe " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -233,6 +271,8 @@ DWORD RunMsiexec(const std::wstring& arguments) {
   WaitForSingleObject(process.hProcess, 300000);
   DWORD code = DWORD(-1);
   GetExitCodeProcess(process.hProcess, &code);
+  std::wstring log = ReadUtf16File(logPath);
+  ExpectDeferredSectionsKeepToTheirData(log.size() >= logBefore ? log.substr(logBefore) : log);
   return code;
 }
 

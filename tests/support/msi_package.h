@@ -53,7 +53,12 @@ unique_msihandle OpenPackage(const std::wstring& path);
 // Program Files, whatever the test process's own special folders say.
 std::wstring PackageFolder(const std::wstring& property);
 
-// Runs msiexec.exe with the arguments and returns its exit code.
+// Each deferred action's section of the log reads only "CustomActionData",
+// "ProductCode" and "UserSID" and evaluates no condition, as on Windows.
+void ExpectDeferredSectionsKeepToTheirData(const std::wstring& log);
+
+// Runs msiexec.exe with the arguments and returns its exit code; what the
+// run adds to orvo_Install.log is held to the rule above.
 DWORD RunMsiexec(const std::wstring& arguments);
 
 }  // namespace orvo::test

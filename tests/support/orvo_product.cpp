@@ -60,6 +60,18 @@ void AddOrvoProduct(MsiPackage& package, const OrvoProduct& product) {
       // Deferred: its CustomActionData is the property of its own name.
       package.CustomAction(L"orvo_Install" + product.guid, 1 + 1024, L"OrvoAction", entry);
       package.Sequence(L"orvo_Install" + product.guid, 4100);
+    } else if (entry == L"OrvoRollback") {
+      // The journal's rollback action before the file actions, its commit after them.
+      package.CustomAction(L"orvo_Rollback" + product.guid, 1 + 256 + 1024, L"OrvoAction", entry);
+      package.Sequence(L"orvo_Rollback" + product.guid, 3890);
+      package.CustomAction(L"orvo_Commit" + product.guid, 1 + 512 + 1024, L"OrvoAction", entry);
+      package.Sequence(L"orvo_Commit" + product.guid, 4190);
+    } else if (entry == L"FailAfterFiles") {
+      // A deferred step after the file actions that fails when ORVO_TEST_FAIL
+      // is set: the installation rolls back.
+      package.Binary(L"FailAction", BinaryPath(L"bin\\orvo_fail_action.dll"));
+      package.CustomAction(L"FailAfterFiles", 1 + 1024, L"FailAction", L"FailAction");
+      package.Sequence(L"FailAfterFiles", 4180, L"ORVO_TEST_FAIL");
     } else {
       ADD_FAILURE() << "no schedule for " << ToNarrow(entry);
     }

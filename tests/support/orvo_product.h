@@ -22,8 +22,10 @@ struct OrvoProduct {
   // USERDATA below each user's application data, a per-user directory.
   std::wstring perUserFolder;
   // Of AppIndexWrite, OrvoInit, OrvoRemove, OrvoInstall, OrvoRegistry,
-  // OrvoShortcuts, OrvoCleanup, AppIndexUninstall, scheduled as
-  // integration/orvo.wxi does; more can be added to the package directly.
+  // OrvoShortcuts, OrvoCleanup, AppIndexUninstall, OrvoRollback (the
+  // journal's rollback and commit actions), scheduled as
+  // integration/orvo.wxi does, and FailAfterFiles (a deferred step that
+  // fails when ORVO_TEST_FAIL is set); more can be added to the package.
   std::vector<std::wstring> entryPoints;
 };
 

@@ -1,0 +1,139 @@
+// Installations that fail after the file actions roll back through
+// msiexec: a first installation leaves no Orvo file and puts back a file it
+// replaced, a removal puts back every file with its bytes and attributes
+// and the reference document as it was; a rollback killed half-way is
+// completed by the next run.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include "action/installer_session.h"
+#include "documents/paths.h"
+#include "support/media_tree.h"
+#include "support/orvo_product.h"
+#include "support/test_files.h"
+
+using namespace orvo;
+using namespace orvo::test;
+
+namespace {
+
+void KillInstallers() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, L"msiexec.exe") != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+    if (process) {
+      TerminateProcess(process, 1);
+      CloseHandle(process);
+    }
+  }
+  CloseHandle(snapshot);
+}
+
+// Every file below the folder with its bytes and attributes.
+std::map<std::wstring, std::string> Snapshot(const std::wstring& folder) {
+  std::map<std::wstring, std::string> found;
+  if (!PathExists(folder)) return found;
+  for (const auto& path : ListFolder(folder, kListFiles, true))
+    found[path] = ReadFileBytes(path) + "|" + std::to_string(GetFileAttributesW(path.c_str()) & 0x7);
+  return found;
+}
+
+}  // namespace
+
+TEST(RollbackJournalEndToEnd, FailedInstallationsRepairsAndRemovalsLeaveTheMachineAsItWas) {
+  std::wstring media = ScratchFolder(L"journal_e2e");
+  OrvoProduct product;
+  product.folderName = L"OrvoJournalE2E";
+  product.entryPoints = {L"AppIndexWrite", L"OrvoInit", L"OrvoRollback", L"OrvoRemove",     L"OrvoInstall",
+                         L"FailAfterFiles", L"OrvoCleanup", L"AppIndexUninstall"};
+  std::wstring data = DataFolder(product);
+  std::wstring reference = CombinePath(SpecialFolder(CSIDL_COMMON_APPDATA), L"Keltra\\Orvos\\Jrn_ref.xml");
+  std::wstring journals = ProductFolder(product) + L"Orvos\\Rollback\\";
+  RemoveTree(ProductFolder(product));
+  DeleteFileW(reference.c_str());
+
+  std::map<std::wstring, std::string> files;
+  for (int i = 0; i < 2000; ++i)
+    files[L"D" + std::to_wstring(i % 20) + L"\\f" + std::to_wstring(i) + L".txt"] = std::string(300, char('a' + i % 26));
+  MasterDocumentSpec spec;
+  spec.orvos.push_back({L"Jrn", L"true", L"", L"", L"Jrn\\Jrn.xml", L"", L""});
+  ASSERT_TRUE(WriteMasterDocument(media + L"Content\\", spec));
+  PackDocumentSpec pack;
+  pack.orvoId = L"Jrn";
+  pack.cabinets = {{L"0", L"Jrn.cab", L"", L"600000", L"2000", L"ORVODATA", L""}};
+  ASSERT_TRUE(WritePackDocument(media + L"Content\\Jrn\\Jrn.xml", pack));
+  ASSERT_TRUE(WriteContentCabinet(media + L"Content\\Jrn\\Jrn.cab", files));
+  std::wstring code, msi = L"\"" + media + L"journal.msi\"";
+  {
+    MsiPackage package(media + L"journal.msi");
+    code = package.productCode();
+    AddOrvoProduct(package, product);
+    package.Commit();
+  }
+
+  // A first installation that fails, over a file the user had put there:
+  // that file comes back as it was, nothing else stays.
+  std::wstring planted = data + L"D1\\f1.txt";
+  ASSERT_TRUE(EnsureFolder(ParentFolder(planted)));
+  ASSERT_TRUE(WriteFileBytes(planted, "the user's own text"));
+  SetFileAttributesW(planted.c_str(), FILE_ATTRIBUTE_READONLY);
+  std::map<std::wstring, std::string> before = Snapshot(data);
+  EXPECT_EQ(1603u, RunMsiexec(L"/i " + msi + L" /qn ORVO_SELECTED=Jrn ORVO_TEST_FAIL=1"));
+  EXPECT_TRUE(before == Snapshot(data)) << "a rolled-back installation left files or lost the user's";
+  EXPECT_FALSE(FileExists(reference));
+
+  ASSERT_EQ(0u, RunMsiexec(L"/i " + msi + L" /qn ORVO_SELECTED=Jrn"));
+  ASSERT_EQ(2000u, Snapshot(data).size());
+  EXPECT_FALSE(PathExists(journals) && !ListFolder(journals, kListAll, false).empty())
+      << "a committed installation keeps nothing aside";
+  std::wstring readOnly = data + L"D2\\f2.txt";
+  SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+  std::map<std::wstring, std::string> installed = Snapshot(data);
+  std::string referenceBefore = ReadFileBytes(reference);
+
+  // A removal that fails: every file back, bytes and attributes.
+  EXPECT_EQ(1603u, RunMsiexec(L"/x " + code + L" /qn ORVO_TEST_FAIL=1"));
+  EXPECT_TRUE(installed == Snapshot(data)) << "a rolled-back removal lost files";
+  EXPECT_EQ(referenceBefore, ReadFileBytes(reference));
+
+  // A removal whose rollback is killed once it has begun: the next removal
+  // completes the rollback first, then removes everything.
+  std::wstring command = L"msiexec.exe /x " + code + L" /qn ORVO_TEST_FAIL=1";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  CloseHandle(process.hThread);
+  bool killed = false;
+  for (int wait = 0; wait < 1200 && !killed; ++wait) {
+    Sleep(25);
+    for (const auto& journal : PathExists(journals) ? FindFiles(journals, L"*.journal", false) : TextList()) {
+      std::string text = ReadFileBytes(journal);
+      if (text.find("R\t\r\n") != std::string::npos && ListFolder(data, kListFiles, true).size() < 2000) {
+        KillInstallers();
+        killed = true;
+        break;
+      }
+    }
+  }
+  WaitForSingleObject(process.hProcess, 60000);
+  CloseHandle(process.hProcess);
+  if (!killed) GTEST_LOG_(INFO) << "the rollback ended before it could be killed";
+  // The next run settles the interrupted rollback first, then does its own
+  // work: the product ends wholly removed or wholly installed.
+  if (MsiQueryProductStateW(code.c_str()) == INSTALLSTATE_DEFAULT) {
+    EXPECT_EQ(0u, RunMsiexec(L"/x " + code + L" /qn"));
+    EXPECT_TRUE(Snapshot(data).empty()) << "the removal after a killed rollback left files";
+    EXPECT_FALSE(FileExists(reference));
+  } else {
+    EXPECT_EQ(0u, RunMsiexec(L"/i " + msi + L" /qn ORVO_SELECTED=Jrn"));
+    EXPECT_EQ(2000u, Snapshot(data).size());
+    RunMsiexec(L"/x " + code + L" /qn");
+  }
+  EXPECT_FALSE(PathExists(journals) && !ListFolder(journals, kListAll, false).empty());
+  RemoveTree(media);
+}
