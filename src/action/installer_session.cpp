@@ -233,7 +233,12 @@ bool InstallerSession::ExtractStream(MSIHANDLE record, const std::wstring& targe
 }
 
 void InstallerSession::Classify(const std::wstring& text) {
-  if (text.empty()) {
+  if (text.empty() && deferred_) {
+    // No condition can be evaluated here: without a handed-over type the
+    // action has nothing to go by.
+    Log(L"    !=> No installation type handed over");
+    installType_ = 0;
+  } else if (text.empty()) {
     std::wstring reinstallMode = GetProperty(L"REINSTALLMODE");
     bool notInstalled = EvaluateCondition(L"NOT Installed");
     bool installed = EvaluateCondition(L"Installed");

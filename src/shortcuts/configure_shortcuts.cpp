@@ -20,6 +20,14 @@ void AddOnce(TextList& list, const std::wstring& folder) {
   if (!ContainsText(list, folder, true)) list.push_back(folder);
 }
 
+// This product's removal has run: a reference document of the Orvo that is
+// still there records files of another product.
+bool HeldByAnotherProduct(const Orvo& orvo) {
+  for (const auto& [owner, document] : orvo.referenceDocuments)
+    if (!document.empty() && PathExists(document)) return true;
+  return false;
+}
+
 }  // namespace
 
 UINT ConfigureShortcuts(XmlDocument& master, OrvoCatalog& catalog, const std::wstring& indexPath) {
@@ -49,11 +57,12 @@ UINT ConfigureShortcuts(XmlDocument& master, OrvoCatalog& catalog, const std::ws
     ReadShortcuts(orvo, records);
     for (const auto& record : records) {
       const bool create = isWanted || record.alwaysInstall;
-      // Shortcuts are found by target, not counted per product: while the
-      // target is still there after the removal (another product still
-      // references it), the shortcut stays; the last removal takes both.
-      if (orvo.request == kRequestRemove && !record.target.empty() && PathExists(record.target)) {
-        session.Log(L"  => Shortcut %s kept: its target %s is still installed", record.linkPath, record.target);
+      // Shortcuts are found by target, not counted per product: while
+      // another product still holds the Orvo (its reference documents
+      // outlived this removal) and the target is there, the shortcut stays;
+      // the last removal takes both.
+      if (orvo.request == kRequestRemove && HeldByAnotherProduct(orvo) && PathExists(record.target)) {
+        session.Log(L"  => Shortcut %s kept: another product still has %s", record.linkPath, orvo.name);
       } else if (orvo.request == kRequestRemove || (orvo.request == kRequestNull && installed && !create)) {
         DeleteShortcut(record);
         AddOnce(refresh, ParentFolder(record.linkPath));
