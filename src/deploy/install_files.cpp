@@ -165,6 +165,7 @@ void InstallRun::PerUser(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& 
     }
     session.Log(L"  -> Extracting %s to %s", cabinet.cachePath, state.targetFolder);
     ExtractCabinet(cabinet.cachePath, state.targetFolder, InstallHandler);
+    FlushProgress();
     ForgetExtractionElements();
     document.Save(L"UTF-16", L"\r\n");
   }
@@ -201,6 +202,7 @@ void InstallRun::Shared(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& n
   }
   session.Log(L"  -> Extracting %s to %s", cabinet.sourcePath, state.targetFolder);
   ExtractCabinet(cabinet.sourcePath, state.targetFolder, InstallHandler);
+  FlushProgress();
   ForgetExtractionElements();
   if (!state.suppressRefCounts) document.Save(L"UTF-16", L"\r\n");
 }
