@@ -1,7 +1,8 @@
 // Installs a content folder as one Orvo through OrvoInit, OrvoInstall and
 // OrvoRemove in a real session in this process, timing the two file
 // actions, and times msiexec installing and removing a package whose own
-// InstallFiles carries the same files (made by run-install-bench.sh).
+// InstallFiles carries the same files (made by run-install-bench.sh), and
+// the floor: plain Win32 calls writing and deleting the same files.
 //   install_bench CONTENT REFERENCE.msi EMPTY.msi [mszip|lzx]
 #include <windows.h>
 #include <msi.h>
