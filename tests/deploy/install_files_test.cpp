@@ -238,6 +238,44 @@ TEST_F(InstallSession, ReferenceDocumentsRecordOverwriteDecisionsProgressAndCanc
   EXPECT_EQ(2, InstallHandler(EXTRACT_TEXT, L"later", nullptr, 0));
 }
 
+// Elements removed or added behind the handler's back within one document:
+// each file still ends up in exactly one File of its own SubDirectory.
+TEST_F(InstallSession, ReferenceEntriesFollowElementsRemovedOrAddedByOthers) {
+  DeploymentState& state = DeploymentState::Instance();
+  std::wstring cabinet = folder_ + L"C.cab";
+  MakeContentCabinet(cabinet, {{"Sub\\b.txt", "b"}, {"Sub\\c.txt", "c"}});
+  std::wstring target = folder_ + L"target\\", document = folder_ + L"Keltra\\Orvos\\R_ref.xml";
+  state.productCode = kP1;
+  ASSERT_EQ(1, Extract(cabinet, target, document));
+  XmlDocument loaded;
+  ASSERT_TRUE(loaded.Load(document));
+  state.targetFolder = target;
+  ASSERT_TRUE(LocateExtractionPath(loaded.document(), L"C.cab"));
+  LocateSubDirectory(L"Sub");
+  DomElement* sub = state.subDirectoryElement;
+  ASSERT_TRUE(DecideFileCopy(target + L"Sub\\b.txt"));
+  DomElement* b = FindChildElement(sub, L"File", L"Name", L"b.txt");
+  ASSERT_TRUE(b);
+  sub->removeChild(b);
+  DomElement* d = loaded.document()->createElement(L"File");
+  d->setAttribute(L"ref", kP2);
+  d->setAttribute(L"Name", L"d.txt");
+  sub->appendChild(d);
+  EXPECT_TRUE(DecideFileCopy(target + L"Sub\\b.txt"));
+  DomElement* again = FindChildElement(sub, L"File", L"Name", L"b.txt");
+  EXPECT_TRUE(again && again != b) << "a removed File is not written to";
+  EXPECT_TRUE(DecideFileCopy(target + L"Sub\\d.txt"));
+  EXPECT_EQ(std::wstring(kP1) + kP2, AttributeText(d, L"ref")) << "the File added by another is found";
+  state.extractionPathElement->removeChild(sub);
+  LocateSubDirectory(L"Sub\\");
+  EXPECT_NE(sub, state.subDirectoryElement);
+  EXPECT_TRUE(DecideFileCopy(target + L"Sub\\c.txt"));
+  ForgetExtractionElements();
+  ASSERT_TRUE(loaded.Save());
+  EXPECT_EQ(target + L"|Sub\\|c.txt=" + kP1 + L"\n", Recorded(document))
+      << "recorded in the new SubDirectory, not in the removed one";
+}
+
 // The machine's application index and a catalogue built in memory.
 class InstallFilesStep : public InstallSession {
  protected:
