@@ -1,7 +1,8 @@
 // Installs a content folder as one Orvo through OrvoInit, OrvoInstall and
 // OrvoRemove in a real session in this process, timing the two file
 // actions, and times msiexec installing and removing a package whose own
-// InstallFiles carries the same files (made by run-install-bench.sh).
+// InstallFiles carries the same files (made by run-install-bench.sh), and
+// the floor: plain Win32 calls writing and deleting the same files.
 //   install_bench CONTENT REFERENCE.msi EMPTY.msi [mszip|lzx]
 #include <windows.h>
 #include <msi.h>
@@ -14,6 +15,7 @@
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
 #include "content_pack.h"
+#include "floor_writer.h"
 #include "documents/paths.h"
 #include "documents/xml_document.h"
 #include "support/media_tree.h"
@@ -131,6 +133,17 @@ int wmain(int argc, wchar_t** argv) {
   AppIndex index;
   if (index.Open()) index.RemoveProduct(code);
 
+  // The floor: the same files written and deleted by plain Win32 calls.
+  auto floorFiles = bench::ReadFloorFiles(CombinePath(content));
+  std::wstring floorTarget = work + L"Floor\\";
+  double floorStart = Now();
+  bool floorWritten = bench::WriteFloor(floorFiles, floorTarget);
+  double floorInstall = Now() - floorStart;
+  floorStart = Now();
+  bool floorRemoved = bench::RemoveFloor(floorFiles, floorTarget);
+  double floorRemove = Now() - floorStart;
+  if (!floorWritten || !floorRemoved) fwprintf(stderr, L"the floor failed: %lu\n", GetLastError());
+
   // The reference: msiexec's own file installation, less an empty package's run.
   double emptyInstall = TimedMsiexec(L"/i \"" + empty + L"\" /qn");
   double emptyRemove = TimedMsiexec(L"/x \"" + empty + L"\" /qn");
@@ -148,9 +161,15 @@ int wmain(int argc, wchar_t** argv) {
   wprintf(L"msiexec files %7.2f s install, %7.2f s removal (runs of %.2f s and %.2f s less an empty package's "
           L"%.2f s and %.2f s)\n",
           msiInstall, msiRemove, referenceInstall, referenceRemove, emptyInstall, emptyRemove);
+  wprintf(L"floor         %7.2f s install, %7.2f s removal (CreateFileW, WriteFile, SetFileTime, CloseHandle, "
+          L"SetFileAttributesW; DeleteFileW)\n",
+          floorInstall, floorRemove);
   if (msiInstall > 0 && msiRemove > 0)
     wprintf(L"ratio OrvoInstall / msiexec installation %.2f; OrvoRemove / msiexec removal %.2f\n",
             installSeconds / msiInstall, removeSeconds / msiRemove);
+  if (floorInstall > 0 && floorRemove > 0)
+    wprintf(L"ratio OrvoInstall / floor %.2f; OrvoRemove / floor %.2f\n", installSeconds / floorInstall,
+            removeSeconds / floorRemove);
   RemoveTree(work);
-  return installed == 0 && removed == 0 && written == files && left == 0 ? 0 : 1;
+  return installed == 0 && removed == 0 && written == files && left == 0 && floorWritten && floorRemoved ? 0 : 1;
 }

@@ -1,8 +1,23 @@
 #include "action/install_log.h"
 
+#include <memory>
+
 #include "action/installer_session.h"
 
 namespace orvo {
+namespace {
+
+struct KeptFile {
+  std::wstring path;
+  StruoIoFile file;
+};
+
+std::unique_ptr<KeptFile>& Kept() {
+  static std::unique_ptr<KeptFile> kept;
+  return kept;
+}
+
+}  // namespace
 
 HRESULT StruoIoFile::Open(const std::wstring& path, DWORD access, DWORD disposition) {
   file_.reset(CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -75,6 +90,10 @@ void InstallLog::OpenLog(const std::wstring& path) {
 
 void InstallLog::WriteRecord(const std::wstring& path, const std::wstring& text) {
   if (path.empty()) return;
+  if (KeptFile* kept = Kept().get(); kept && kept->path == path) {
+    kept->file.Write(text + L"\r\n");
+    return;
+  }
   StruoIoFile file;
   if (file.Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS) != S_OK) return;
   SetFilePointer(file.handle(), 0, nullptr, FILE_END);
@@ -86,6 +105,23 @@ std::wstring InstallLog::ResolveLogPath(const std::wstring& name) {
   bool drive = name.find(L':') == 1;
   if (unc || drive) return name;
   return CombinePath(TempFolder(), name);
+}
+
+KeptLog::KeptLog() {
+  const std::wstring& path = InstallLog::CurrentPath();
+  if (Kept() || path.empty()) return;
+  auto kept = std::make_unique<KeptFile>();
+  kept->path = path;
+  // Held as every record holds it; a file that cannot be had now is
+  // written record by record, as without a kept log.
+  if (kept->file.Open(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS) != S_OK) return;
+  SetFilePointer(kept->file.handle(), 0, nullptr, FILE_END);
+  Kept() = std::move(kept);
+  owner_ = true;
+}
+
+KeptLog::~KeptLog() {
+  if (owner_) Kept().reset();
 }
 
 const std::wstring& InstallLog::CurrentPath() { return InstallerSession::Instance().logPath(); }

@@ -1,5 +1,6 @@
 // The installation log: UTF-16LE records ended by CR LF in the temporary
-// folder, opened and closed for every record so it is complete on disk.
+// folder, each written whole as it comes so the file is complete on disk.
+// Outside a KeptLog every record opens and closes the file.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -59,7 +60,23 @@ class InstallLog {
   static std::wstring ResolveLogPath(const std::wstring& name);
 
  private:
+  friend class KeptLog;
   static const std::wstring& CurrentPath();
+};
+
+// Holds the running action's log open while it lives, so a step that logs
+// per file does not open the file for every record. Each record still goes
+// to the file at once, so a killed installation leaves all its lines. An
+// inner one while another is kept does nothing.
+class KeptLog {
+ public:
+  KeptLog();
+  ~KeptLog();
+  KeptLog(const KeptLog&) = delete;
+  KeptLog& operator=(const KeptLog&) = delete;
+
+ private:
+  bool owner_ = false;
 };
 
 }  // namespace orvo

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "action/install_log.h"
 #include "action/installer_session.h"
@@ -35,8 +36,9 @@ struct ExtractorState {
   std::string destination;  // UTF-8, with one trailing backslash
   std::wstring destinationWide;
   std::wstring lastFolder;
+  // Folders this extraction made or found: each is created once.
+  std::unordered_set<std::wstring> knownFolders;
   std::wstring currentTarget;
-  DWORD targetAttributes = INVALID_FILE_ATTRIBUTES;  // as found, before any was cleared
   // The file handed to the decoder whose data has not all come yet.
   std::wstring unfinishedTarget;
   bool closedDescriptor = false;  // the close notification closed the file
@@ -162,11 +164,29 @@ int32_t FileSeek(cab::Descriptor fd, int32_t offset, int origin) { return _lseek
 
 // ---- notifications ----
 
+int OpenTarget(const std::wstring& path) {
+  return _wsopen(path.c_str(), _O_BINARY | _O_WRONLY | _O_SEQUENTIAL | _O_CREAT | _O_TRUNC, _SH_DENYNO,
+                 _S_IREAD | _S_IWRITE);
+}
+
+// Hidden and system files refuse to be replaced just as read-only ones do:
+// such a file is made normal and opened again. Only a refused open asks for
+// the attributes, so a fresh file costs no more than its creation.
+int CreateTarget(const std::wstring& path) {
+  int fd = OpenTarget(path);
+  if (fd != -1) return fd;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD kProtective = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & kProtective))
+    return -1;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return OpenTarget(path);
+}
+
 intptr_t CopyFileNotification(const cab::Notification& record) {
   ExtractorState& state = State();
   std::wstring refused;
   state.currentTarget = ResolveStoredName(record.text1 ? record.text1 : "", &refused);
-  state.targetAttributes = INVALID_FILE_ATTRIBUTES;
   if (!refused.empty()) {
     NoteAnswer(Send(EXTRACT_TEXT, L"  Refused '%s': its target '%s' is not inside the target folder",
                     Utf8ToWide(record.text1), refused));
@@ -175,19 +195,15 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   if (!state.currentTarget.empty()) {
     std::wstring folder = FolderOf(state.currentTarget);
     if (folder != state.lastFolder) {
-      if (!CreateFolderChain(folder)) {
-        Send(EXTRACT_FOLDER_FAILED, EscapePercent(folder));
-        return -1;
+      if (!state.knownFolders.count(folder)) {
+        if (!CreateFolderChain(folder)) {
+          Send(EXTRACT_FOLDER_FAILED, EscapePercent(folder));
+          return -1;
+        }
+        state.knownFolders.insert(folder);
       }
       Send(EXTRACT_FOLDER, EscapePercent(folder));
       state.lastFolder = folder;
-    }
-    DWORD attributes = GetFileAttributesW(state.currentTarget.c_str());
-    state.targetAttributes = attributes;
-    // Hidden and system files refuse to be replaced just as read-only ones do.
-    const DWORD kProtective = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & kProtective)) {
-      SetFileAttributesW(state.currentTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
   }
   int answer = Send(fdintCOPY_FILE, EscapePercent(state.currentTarget));
@@ -197,9 +213,8 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   int fd = -1;
   if (!state.currentTarget.empty()) {
     // Journaled: a replaced file is moved aside as it was, a new one noted.
-    Journal::Active().BeforeWrite(state.currentTarget, state.targetAttributes);
-    fd = _wsopen(state.currentTarget.c_str(), _O_BINARY | _O_WRONLY | _O_SEQUENTIAL | _O_CREAT | _O_TRUNC, _SH_DENYNO,
-                 _S_IREAD | _S_IWRITE);
+    Journal::Active().BeforeWrite(state.currentTarget);
+    fd = CreateTarget(state.currentTarget);
     // A process without standard streams can hand out descriptor 0, which
     // the decoder would take for "skip this file".
     if (fd == 0) {
@@ -217,18 +232,39 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   return fd;
 }
 
+DWORD KeptAttributes(uint16_t attributes) {
+  DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                             FILE_ATTRIBUTE_ARCHIVE);
+  return kept ? kept : FILE_ATTRIBUTE_NORMAL;
+}
+
+bool StoredTime(uint16_t date, uint16_t time, FILETIME& utc) {
+  FILETIME local;
+  return DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc);
+}
+
+// On the handle that wrote the file, before it is closed: one call instead
+// of opening the file again for its times and once more for its attributes.
+bool RestoreOnHandle(int fd, uint16_t date, uint16_t time, uint16_t attributes) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  FILETIME utc;
+  if (handle == INVALID_HANDLE_VALUE || !StoredTime(date, time, utc)) return false;
+  FILE_BASIC_INFO info{};
+  info.CreationTime.LowPart = utc.dwLowDateTime;
+  info.CreationTime.HighPart = LONG(utc.dwHighDateTime);
+  info.LastWriteTime = info.CreationTime;
+  info.FileAttributes = KeptAttributes(attributes);
+  return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != FALSE;
+}
+
 void RestoreTimeAndAttributes(const std::wstring& path, uint16_t date, uint16_t time, uint16_t attributes) {
   {
     unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    FILETIME local, utc;
-    if (file && DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
-      SetFileTime(file.get(), &utc, nullptr, &utc);
-    }
+    FILETIME utc;
+    if (file && StoredTime(date, time, utc)) SetFileTime(file.get(), &utc, nullptr, &utc);
   }
-  DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                             FILE_ATTRIBUTE_ARCHIVE);
-  SetFileAttributesW(path.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(path.c_str(), KeptAttributes(attributes));
 }
 
 void DeleteEvenReadOnly(const std::wstring& path) {
@@ -239,17 +275,20 @@ void DeleteEvenReadOnly(const std::wstring& path) {
 intptr_t CloseFileNotification(const cab::Notification& record) {
   ExtractorState& state = State();
   state.currentTarget = ResolveStoredName(record.text1 ? record.text1 : "", nullptr);
+  std::wstring name = LastComponent(state.currentTarget);
+  bool placeholder = name == kPlaceholderName;
+  bool restored = !state.currentTarget.empty() && !placeholder &&
+                  RestoreOnHandle(int(record.fd), record.date, record.time, record.attributes);
   _close(int(record.fd));
   // From here on, an abort answer would make the decoder close it again.
   state.closedDescriptor = true;
   if (state.currentTarget.empty()) return 1;
-  std::wstring name = LastComponent(state.currentTarget);
-  if (name == kPlaceholderName) {
+  if (placeholder) {
     PrintLine(L"  => Placeholder file removed");
     DeleteEvenReadOnly(state.currentTarget);
     return 1;
   }
-  RestoreTimeAndAttributes(state.currentTarget, record.date, record.time, record.attributes);
+  if (!restored) RestoreTimeAndAttributes(state.currentTarget, record.date, record.time, record.attributes);
   NoteAnswer(Send(fdintCLOSE_FILE_INFO, EscapePercent(state.currentTarget)));
   if (state.naming == ExtractNaming::kIndexFile && name == kIndexFileName) {
     LoadIndexFile();
@@ -365,6 +404,7 @@ int ExtractCabinet(const std::wstring& cabinetPath, const std::wstring& targetFo
   cab::Callbacks callbacks{HeapAllocate, HeapRelease, FileOpen, FileRead, FileWrite, FileClose, FileSeek};
   cab::ErrorRecord error;
   state.lastFolder.clear();
+  state.knownFolders.clear();
   state.heapPeak = state.heapInUse;
   ContextOwner owner;
   owner.context = cab::Create(callbacks, 1, &error);
@@ -445,11 +485,16 @@ void LoadIndexFile() {
   }
 }
 
+// Creating first: a new folder, the usual case, then costs one call; only a
+// missing parent walks up the chain.
 bool CreateFolderChain(const std::wstring& folder) {
   if (folder.empty()) return false;
+  std::wstring trimmed = WithoutTrailingSeparators(folder);
+  if (!trimmed.empty() && CreateDirectoryW(trimmed.c_str(), nullptr)) return true;
+  DWORD error = GetLastError();
   DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  std::wstring trimmed = WithoutTrailingSeparators(folder);
+  if (error != ERROR_PATH_NOT_FOUND && error != ERROR_FILE_NOT_FOUND) return false;
   size_t last = trimmed.find_last_of(L'\\');
   if (trimmed.empty() || last == std::wstring::npos) return false;
   std::wstring parent = trimmed.substr(0, last + 1);

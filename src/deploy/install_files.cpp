@@ -165,8 +165,8 @@ void InstallRun::PerUser(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& 
     }
     session.Log(L"  -> Extracting %s to %s", cabinet.cachePath, state.targetFolder);
     ExtractCabinet(cabinet.cachePath, state.targetFolder, InstallHandler);
-    state.extractionPathElement = nullptr;
-    state.subDirectoryElement = nullptr;
+    FlushProgress();
+    ForgetExtractionElements();
     document.Save(L"UTF-16", L"\r\n");
   }
 }
@@ -202,8 +202,8 @@ void InstallRun::Shared(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& n
   }
   session.Log(L"  -> Extracting %s to %s", cabinet.sourcePath, state.targetFolder);
   ExtractCabinet(cabinet.sourcePath, state.targetFolder, InstallHandler);
-  state.extractionPathElement = nullptr;
-  state.subDirectoryElement = nullptr;
+  FlushProgress();
+  ForgetExtractionElements();
   if (!state.suppressRefCounts) document.Save(L"UTF-16", L"\r\n");
 }
 
@@ -224,6 +224,7 @@ std::wstring ElapsedText(long long seconds) {
 unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog, const std::wstring& installingUser) {
   DeploymentState& state = DeploymentState::Instance();
   auto& session = InstallerSession::Instance();
+  KeptLog keptLog;
   InstallRun run;
   run.installType = session.installType();
   state.productCode = ChildText(master.root(), L"ProductCode");

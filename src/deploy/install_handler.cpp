@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cwchar>
 
 #include "action/installer_session.h"
@@ -34,16 +35,32 @@ int Cancelled() {
   return IDCANCEL;
 }
 
+// Ticks go to the installer at most this often: a message per write cost
+// as much as the write. Cancelling does not wait for them, it comes with
+// every file's action data.
+constexpr std::chrono::milliseconds kProgressInterval(50);
+using Clock = std::chrono::steady_clock;
+
+struct PendingProgress {
+  unsigned ticks = 0;
+  Clock::time_point lastSent;
+};
+
+PendingProgress& Pending() {
+  static PendingProgress pending;
+  return pending;
+}
+
 void AddWrittenBytes(const std::wstring& text) {
   DeploymentState& state = DeploymentState::Instance();
   long bytes = std::wcstol(text.c_str(), nullptr, 10);
   if (bytes <= 0) return;
   state.tickRemainder += unsigned(bytes);
   if (state.tickRemainder < 5) return;
-  unsigned ticks = state.tickRemainder / 5;
+  PendingProgress& pending = Pending();
+  pending.ticks += state.tickRemainder / 5;
   state.tickRemainder %= 5;
-  InstallerSession::Instance().ReportProgress(2, int(ticks), 0);
-  state.ticksAdded += ticks;
+  if (Clock::now() - pending.lastSent >= kProgressInterval) FlushProgress();
 }
 
 // The SubDirectory for the folder of a file or folder message; none for a
@@ -59,6 +76,16 @@ void FollowFolder(const std::wstring& folder) {
 }
 
 }  // namespace
+
+void FlushProgress() {
+  PendingProgress& pending = Pending();
+  pending.lastSent = Clock::now();
+  if (pending.ticks == 0) return;
+  unsigned ticks = pending.ticks;
+  pending.ticks = 0;
+  InstallerSession::Instance().ReportProgress(2, int(ticks), 0);
+  DeploymentState::Instance().ticksAdded += ticks;
+}
 
 bool RelativeExtractionFolder(const std::wstring& folder, std::wstring& relative) {
   const std::wstring& target = DeploymentState::Instance().targetFolder;

@@ -20,8 +20,8 @@ void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& re
   while (!relative.empty()) {
     std::wstring path = CombinePath(extractionPath, relative);
     // Only folders: a file standing where a recorded folder was is the
-    // user's, not an emptied folder of ours.
-    if (!IsFolder(path) || !RemoveDirectoryW(path.c_str())) return;
+    // user's, not an emptied folder of ours, and RemoveDirectoryW leaves it.
+    if (!RemoveDirectoryW(path.c_str())) return;
     if (relative == L"\\") return;
     relative = ParentFolder(relative);
   }

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <msi.h>
 
+#include <cwchar>
+#include <unordered_map>
+
 #include "action/installer_session.h"
 #include "deploy/deployment_state.h"
 #include "documents/paths.h"
@@ -20,13 +23,80 @@ DomElement* FindOrAppend(DomElement* parent, const std::wstring& tag, const std:
   return created;
 }
 
+bool HasValue(const DomElement* element, const wchar_t* attribute, const std::wstring& value) {
+  const xercesc::DOMAttr* found = element->getAttributeNode(attribute);
+  return found && found->getValue() && value == found->getValue();
+}
+
+// One parent's children of a tag by an attribute's value, so that each
+// extracted file finds its SubDirectory and File without a scan of its
+// siblings (a scan per file made large folders quadratic). The first of
+// equal values wins, as with FindChildElement. It rebuilds itself when the
+// tree changed behind it: a child found must still be the parent's with
+// that value, and a value missing is trusted only while the parent's last
+// child is the one it last saw.
+class ChildIndex {
+ public:
+  // The child with that value, or none.
+  DomElement* Find(DomElement* parent, const wchar_t* tag, const wchar_t* attribute, const std::wstring& value) {
+    if (parent != parent_ || parent->getLastChild() != lastChild_) Build(parent, tag, attribute);
+    auto found = children_.find(value);
+    if (found != children_.end() &&
+        (found->second->getParentNode() != parent || !HasValue(found->second, attribute, value))) {
+      Build(parent, tag, attribute);
+      found = children_.find(value);
+    }
+    return found == children_.end() ? nullptr : found->second;
+  }
+  // A child the caller has just appended to the parent of the last Find.
+  void Appended(DomElement* child, const std::wstring& value) {
+    children_.emplace(value, child);
+    lastChild_ = child;
+  }
+
+ private:
+  void Build(DomElement* parent, const wchar_t* tag, const wchar_t* attribute) {
+    parent_ = parent;
+    lastChild_ = parent->getLastChild();
+    children_.clear();
+    for (DomNode* child = parent->getFirstChild(); child; child = child->getNextSibling()) {
+      if (child->getNodeType() != DomNode::ELEMENT_NODE || std::wcscmp(child->getNodeName(), tag) != 0) continue;
+      auto* element = static_cast<DomElement*>(child);
+      const xercesc::DOMAttr* value = element->getAttributeNode(attribute);
+      if (value && value->getValue()) children_.emplace(value->getValue(), element);
+    }
+  }
+
+  DomElement* parent_ = nullptr;
+  DomNode* lastChild_ = nullptr;
+  std::unordered_map<std::wstring, DomElement*> children_;
+};
+
+// The indexes of the running extraction; they point into its document and
+// are dropped whenever an extraction is located or forgotten.
+struct ExtractionIndex {
+  ChildIndex subDirectories;
+  std::unordered_map<DomElement*, ChildIndex> files;
+};
+
+ExtractionIndex& Index() {
+  static ExtractionIndex index;
+  return index;
+}
+
 }  // namespace
+
+void ForgetExtractionElements() {
+  DeploymentState& state = DeploymentState::Instance();
+  state.extractionPathElement = nullptr;
+  state.subDirectoryElement = nullptr;
+  Index() = ExtractionIndex();
+}
 
 bool LocateExtractionPath(DomDocument* document, const std::wstring& cabinet) {
   DeploymentState& state = DeploymentState::Instance();
   // Elements of an earlier document must never receive this extraction's files.
-  state.extractionPathElement = nullptr;
-  state.subDirectoryElement = nullptr;
+  ForgetExtractionElements();
   DomElement* root = document ? document->getDocumentElement() : nullptr;
   if (!root) return false;
   DomElement* cabinets = FirstChildElement(root, L"Cabinets");
@@ -49,7 +119,15 @@ void LocateSubDirectory(const std::wstring& relativeFolder) {
   std::wstring folder = relativeFolder;
   while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
   folder += L'\\';
-  state.subDirectoryElement = FindOrAppend(state.extractionPathElement, L"SubDirectory", L"Path", folder);
+  ChildIndex& index = Index().subDirectories;
+  DomElement* found = index.Find(state.extractionPathElement, L"SubDirectory", L"Path", folder);
+  if (!found) {
+    found = state.extractionPathElement->getOwnerDocument()->createElement(L"SubDirectory");
+    found->setAttribute(L"Path", folder.c_str());
+    state.extractionPathElement->appendChild(found);
+    index.Appended(found, folder);
+  }
+  state.subDirectoryElement = found;
 }
 
 bool DecideFileCopy(const std::wstring& filePath) {
@@ -65,13 +143,15 @@ bool DecideFileCopy(const std::wstring& filePath) {
   if (!state.subDirectoryElement || filePath.empty()) return true;
 
   std::wstring name = LastPathComponent(filePath);
-  DomElement* file = FindChildElement(state.subDirectoryElement, L"File", L"Name", name);
+  ChildIndex& index = Index().files[state.subDirectoryElement];
+  DomElement* file = index.Find(state.subDirectoryElement, L"File", L"Name", name);
   if (!file) {
     file = state.subDirectoryElement->getOwnerDocument()->createElement(L"File");
     // "ref" is required: a File without it would make the document invalid.
     file->setAttribute(L"ref", L"");
     file->setAttribute(L"Name", name.c_str());
     state.subDirectoryElement->appendChild(file);
+    index.Appended(file, name);
   }
   std::wstring refs = AttributeText(file, L"ref");
   if (refs.find(state.productCode) == std::wstring::npos) {

@@ -13,6 +13,9 @@ namespace orvo {
 // and the deployment state's targetFolder, and keeps the latter as
 // extractionPathElement. False for a document without a root.
 bool LocateExtractionPath(DomDocument* document, const std::wstring& cabinet);
+// Clears the deployment state's elements and everything kept about the
+// document they point into; before that document goes.
+void ForgetExtractionElements();
 // Finds or creates the SubDirectory element of a folder relative to the
 // extraction folder ("" and "\" both mean the extraction folder itself).
 void LocateSubDirectory(const std::wstring& relativeFolder);

@@ -201,20 +201,18 @@ std::wstring Journal::NextAside() {
   return CombinePath(asideFolder_, std::to_wstring(++asideCount_));
 }
 
-bool Journal::BeforeWrite(const std::wstring& path, DWORD originalAttributes) {
+bool Journal::BeforeWrite(const std::wstring& path) {
   if (!active()) return true;
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return Append(L'N', path, std::wstring());
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-  std::wstring aside;
-  if (!MoveAside(path, &aside)) return false;
-  if (originalAttributes != INVALID_FILE_ATTRIBUTES && originalAttributes != attributes)
-    SetFileAttributesW(aside.c_str(), originalAttributes);
-  return true;
+  return MoveAside(path);
 }
 
 bool Journal::MoveAside(const std::wstring& path, std::wstring* asidePath) {
-  if (!active() || IsFolder(path) || !PathExists(path)) return false;
+  if (!active()) return false;
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   std::wstring aside = NextAside();
   if (!Append(L'M', path, aside)) return false;
   if (asidePath) *asidePath = aside;

@@ -32,10 +32,10 @@ class Journal {
   void End();
   bool active() const { return file_.get() != nullptr; }
 
-  // Before a file is written: an existing one is moved aside (with the
-  // attributes it had before the writer cleared any, when given), a new one
-  // is noted. False only when an existing file could not be moved aside.
-  bool BeforeWrite(const std::wstring& path, DWORD originalAttributes = INVALID_FILE_ATTRIBUTES);
+  // Before a file is written: an existing one is moved aside with its
+  // attributes, a new one is noted. False only when an existing file could
+  // not be moved aside.
+  bool BeforeWrite(const std::wstring& path);
   // Instead of deleting a file: moves it aside. False when not journaling or
   // the move failed (the caller then deletes it as before).
   bool MoveAside(const std::wstring& path, std::wstring* asidePath = nullptr);

@@ -2,6 +2,7 @@
 
 #include "action/install_log.h"
 #include "action/installer_session.h"
+#include "support/msi_package.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -62,6 +63,42 @@ TEST(InstallLogFile, FolderAtTheLogPathDropsEveryRecord) {
   InstallLog::WriteTo(folder, L"kept");
   EXPECT_EQ(kBom + Utf16(L"kept\r\n"), ReadFileBytes(folder));
   DeleteFileW(folder.c_str());
+}
+
+// A step's kept log: every record on disk as it is written, the same bytes
+// as record by record, and a log held by another at the start is still
+// written once it is let go.
+TEST(InstallLogFile, KeptLogWritesEachRecordAtOnceAndTheSameBytes) {
+  std::wstring package = UniqueTempPath(L"kept") + L".msi";
+  { MsiPackage(package).Commit(); }
+  unique_msihandle session = OpenPackage(package);
+  ASSERT_TRUE(session);
+  InstallerSession::Instance().Begin(session.get(), L"KeptLogTest", L"orvo_kept_test.log");
+  std::wstring path = InstallerSession::Instance().logPath();
+  auto sizeOnDisk = [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+  };
+  std::string before = ReadFileBytes(path);
+  {
+    KeptLog kept;
+    KeptLog inner;
+    InstallLog::Write(L"  => %s", L"one");
+    EXPECT_EQ(before.size() + Utf16(L"  => one\r\n").size(), sizeOnDisk()) << "nothing waits in memory";
+    InstallLog::Write(L"two");
+  }
+  InstallLog::Write(L"three");
+  {
+    HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    KeptLog kept;
+    CloseHandle(holder);
+    InstallLog::Write(L"four");
+  }
+  EXPECT_EQ(before + Utf16(L"  => one\r\ntwo\r\nthree\r\nfour\r\n"), ReadFileBytes(path));
+  session.reset();
+  DeleteFileW(path.c_str());
+  DeleteFileW(package.c_str());
 }
 
 TEST(InstallLogFile, LogPathsResolveAgainstTheTemporaryFolder) {

@@ -215,6 +215,51 @@ TEST_F(CabinetExtraction, PlaceholderPercentAndReadOnlyTarget) {
   EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW((target_ + L"ro.txt").c_str()));
 }
 
+// Files that go back and forth between folders, a hidden file replaced, a
+// declined one left as it was, and a file standing where a folder must go.
+TEST_F(CabinetExtraction, FoldersRevisitedProtectedTargetsAndAFileInTheWay) {
+  std::string index = IndexLine("1", "A\\B\\1.txt") + IndexLine("2", "C\\2.txt") + IndexLine("3", "A\\B\\3.txt") +
+                      IndexLine("h", "C\\hidden.txt") + IndexLine("d", "C\\declined.txt");
+  ASSERT_TRUE(CreateDirectoryW(target_.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((target_ + L"C").c_str(), nullptr));
+  for (const wchar_t* name : {L"C\\hidden.txt", L"C\\declined.txt"}) {
+    WriteFileBytes(target_ + name, "old");
+    SetFileAttributesW((target_ + name).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  }
+  auto cabinet = MakeCabinet(Cabinet(L"f.cab"), {{"IndexFile.dat", index}, {"1", "one"}, {"2", "two"},
+                                                 {"3", "three"}, {"h", "new"}, {"d", "new"}});
+  recorder_.answer = [&](int code, const std::wstring& text) {
+    return code == orvo::fdintCOPY_FILE && text == target_ + L"C\\declined.txt" ? EXTRACT_SKIP : 0;
+  };
+  ASSERT_EQ(1, ExtractCabinet(cabinet[0], target_, recorder_.Handler()));
+  EXPECT_EQ("three", ReadFileBytes(target_ + L"A\\B\\3.txt"));
+  std::vector<std::wstring> folders;
+  for (const std::wstring& folder : recorder_.Of(EXTRACT_FOLDER))
+    if (folder.compare(0, target_.size(), target_) == 0) folders.push_back(folder.substr(target_.size()));
+  EXPECT_EQ((std::vector<std::wstring>{L"A\\B\\", L"C\\", L"A\\B\\", L"C\\"}), folders)
+      << "every change of folder is told, though each is made once";
+  EXPECT_EQ("new", ReadFileBytes(target_ + L"C\\hidden.txt"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW((target_ + L"C\\hidden.txt").c_str()));
+  EXPECT_EQ("old", ReadFileBytes(target_ + L"C\\declined.txt"));
+  const DWORD kProtective = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+  EXPECT_EQ(kProtective, GetFileAttributesW((target_ + L"C\\declined.txt").c_str()) & kProtective)
+      << "a declined file is not touched";
+  SetFileAttributesW((target_ + L"C\\declined.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // A file where a folder must go: the folder cannot be made, the copy fails.
+  RemoveTree(target_);
+  ASSERT_TRUE(CreateDirectoryW(target_.c_str(), nullptr));
+  WriteFileBytes(target_ + L"A", "in the way");
+  recorder_.messages.clear();
+  recorder_.answer = nullptr;
+  EXPECT_EQ(0, ExtractCabinet(cabinet[0], target_, recorder_.Handler()));
+  EXPECT_TRUE(recorder_.Has(orvo::EXTRACT_FOLDER_FAILED, target_ + L"A\\B\\"));
+  EXPECT_EQ("in the way", ReadFileBytes(target_ + L"A"));
+  EXPECT_FALSE(orvo::CreateFolderChain(target_ + L"A\\B\\"));
+  EXPECT_TRUE(orvo::CreateFolderChain(target_ + L"X\\Y\\Z\\"));
+  EXPECT_TRUE(orvo::CreateFolderChain(target_ + L"X\\Y\\"));
+}
+
 TEST_F(CabinetExtraction, SkipAnswerAndCancelAnswers) {
   std::string index = IndexLine("a", "a.txt") + IndexLine("b", "b.txt");
   auto cabinet = MakeCabinet(Cabinet(L"c.cab"), {{"IndexFile.dat", index}, {"a", "aaa"}, {"b", "bbb"}});

@@ -204,7 +204,9 @@ TEST_F(InstallSession, ReferenceDocumentsRecordOverwriteDecisionsProgressAndCanc
   state.noOverwrite = false;
   state.repairFiles = false;
 
-  // One tick per five bytes, the rest kept for the next write.
+  // One tick per five bytes, the rest kept for the next write; ticks that
+  // come quicker than the progress rate are held and sent by the flush.
+  FlushProgress();
   unsigned ticks = state.ticksAdded;
   state.tickRemainder = 0;
   recorder_->Clear();
@@ -213,11 +215,16 @@ TEST_F(InstallSession, ReferenceDocumentsRecordOverwriteDecisionsProgressAndCanc
   EXPECT_EQ(2u, state.tickRemainder);
   EXPECT_EQ(0, InstallHandler(EXTRACT_WRITTEN, L"%d", &three, 1));
   EXPECT_EQ(0u, state.tickRemainder);
+  EXPECT_EQ(0u, recorder_->Of(INSTALLMESSAGE_PROGRESS).size());
+  FlushProgress();
   EXPECT_EQ(ticks + 3, state.ticksAdded);
   auto progress = recorder_->Of(INSTALLMESSAGE_PROGRESS);
-  ASSERT_EQ(2u, progress.size());
-  EXPECT_NE(std::wstring::npos, progress[0].text.find(L"1: 2 2: 2 3: 0")) << progress[0].text;
-  EXPECT_NE(std::wstring::npos, progress[1].text.find(L"1: 2 2: 1 3: 0")) << progress[1].text;
+  ASSERT_EQ(1u, progress.size());
+  EXPECT_NE(std::wstring::npos, progress[0].text.find(L"1: 2 2: 3 3: 0")) << progress[0].text;
+  Sleep(60);
+  FormatArg ten(10);
+  EXPECT_EQ(0, InstallHandler(EXTRACT_WRITTEN, L"%d", &ten, 1));
+  EXPECT_EQ(2u, recorder_->Of(INSTALLMESSAGE_PROGRESS).size()) << "sent at once after the interval";
 
   // A cancel answer to a file's action data: that file is still written,
   // nothing after it, and every later message is answered with 2.
@@ -229,6 +236,44 @@ TEST_F(InstallSession, ReferenceDocumentsRecordOverwriteDecisionsProgressAndCanc
   EXPECT_FALSE(FileExists(fresh + L"same.txt"));
   EXPECT_TRUE(Logged(L" !=> abort detected"));
   EXPECT_EQ(2, InstallHandler(EXTRACT_TEXT, L"later", nullptr, 0));
+}
+
+// Elements removed or added behind the handler's back within one document:
+// each file still ends up in exactly one File of its own SubDirectory.
+TEST_F(InstallSession, ReferenceEntriesFollowElementsRemovedOrAddedByOthers) {
+  DeploymentState& state = DeploymentState::Instance();
+  std::wstring cabinet = folder_ + L"C.cab";
+  MakeContentCabinet(cabinet, {{"Sub\\b.txt", "b"}, {"Sub\\c.txt", "c"}});
+  std::wstring target = folder_ + L"target\\", document = folder_ + L"Keltra\\Orvos\\R_ref.xml";
+  state.productCode = kP1;
+  ASSERT_EQ(1, Extract(cabinet, target, document));
+  XmlDocument loaded;
+  ASSERT_TRUE(loaded.Load(document));
+  state.targetFolder = target;
+  ASSERT_TRUE(LocateExtractionPath(loaded.document(), L"C.cab"));
+  LocateSubDirectory(L"Sub");
+  DomElement* sub = state.subDirectoryElement;
+  ASSERT_TRUE(DecideFileCopy(target + L"Sub\\b.txt"));
+  DomElement* b = FindChildElement(sub, L"File", L"Name", L"b.txt");
+  ASSERT_TRUE(b);
+  sub->removeChild(b);
+  DomElement* d = loaded.document()->createElement(L"File");
+  d->setAttribute(L"ref", kP2);
+  d->setAttribute(L"Name", L"d.txt");
+  sub->appendChild(d);
+  EXPECT_TRUE(DecideFileCopy(target + L"Sub\\b.txt"));
+  DomElement* again = FindChildElement(sub, L"File", L"Name", L"b.txt");
+  EXPECT_TRUE(again && again != b) << "a removed File is not written to";
+  EXPECT_TRUE(DecideFileCopy(target + L"Sub\\d.txt"));
+  EXPECT_EQ(std::wstring(kP1) + kP2, AttributeText(d, L"ref")) << "the File added by another is found";
+  state.extractionPathElement->removeChild(sub);
+  LocateSubDirectory(L"Sub\\");
+  EXPECT_NE(sub, state.subDirectoryElement);
+  EXPECT_TRUE(DecideFileCopy(target + L"Sub\\c.txt"));
+  ForgetExtractionElements();
+  ASSERT_TRUE(loaded.Save());
+  EXPECT_EQ(target + L"|Sub\\|c.txt=" + kP1 + L"\n", Recorded(document))
+      << "recorded in the new SubDirectory, not in the removed one";
 }
 
 // The machine's application index and a catalogue built in memory.

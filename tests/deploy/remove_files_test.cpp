@@ -215,3 +215,30 @@ TEST_F(RemoveFilesStep, DeletesOnlyWhatNoProductOrUserStillHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// Emptied folders go up to the extraction folder; a file standing where a
+// recorded folder was, a folder still holding something and a folder
+// outside stay.
+TEST(PruneFolderChain, RemovesOnlyEmptiedFoldersInside) {
+  std::wstring root = ScratchFolder(L"prune"), extraction = root + L"x\\";
+  EnsureFolder(extraction + L"A\\B\\");
+  WriteFileBytes(extraction + L"C", "a file where a folder was");
+  EnsureFolder(extraction + L"D\\E\\");
+  WriteFileBytes(extraction + L"D\\kept.txt", "kept");
+  PruneFolderChain(extraction, L"A\\B\\");
+  EXPECT_FALSE(PathExists(extraction + L"A\\"));
+  PruneFolderChain(extraction, L"C\\");
+  EXPECT_EQ("a file where a folder was", ReadFileBytes(extraction + L"C"));
+  PruneFolderChain(extraction, L"D\\E\\");
+  EXPECT_FALSE(PathExists(extraction + L"D\\E\\"));
+  EXPECT_EQ("kept", ReadFileBytes(extraction + L"D\\kept.txt"));
+  EnsureFolder(root + L"outside\\");
+  PruneFolderChain(extraction, L"..\\outside\\");
+  EXPECT_TRUE(IsFolder(root + L"outside\\"));
+  EXPECT_TRUE(IsFolder(extraction));
+  RemoveTree(root);
+}
+
+}  // namespace

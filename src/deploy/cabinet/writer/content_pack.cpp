@@ -170,9 +170,9 @@ bool PackItems(const std::string& cabinetPath, const std::vector<PackItem>& item
     FileEntry e{index[i].first, it.date, it.time, it.attribs};
     if (!ok) break;
     if (!it.sourcePath.empty()) {
+      uint64_t before = writer.totals().uncompressedBytes;
       ok = writer.AddFileFromPath(e, it.sourcePath);
-      uint64_t size = 0;
-      if (ok && FileSize(it.sourcePath, &size)) inFolder += size;
+      inFolder += writer.totals().uncompressedBytes - before;
     } else {
       ok = writer.AddFile(e, it.bytes.data(), it.bytes.size());
       inFolder += it.bytes.size();

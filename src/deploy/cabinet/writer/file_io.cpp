@@ -1,5 +1,7 @@
 #include "file_io.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -25,7 +27,19 @@ bool FileSize(const std::string& utf8Path, uint64_t* size) {
   if (!std::filesystem::is_regular_file(p, ec)) return false;
   uintmax_t n = std::filesystem::file_size(p, ec);
   if (ec) return false;
-  *size = n;
+  if (size) *size = n;
+  return true;
+}
+
+bool OpenedFileSize(std::FILE* file, uint64_t* size) {
+#ifdef _WIN32
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || !(info.st_mode & _S_IFREG)) return false;
+#else
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+#endif
+  *size = uint64_t(info.st_size);
   return true;
 }
 
