@@ -12,6 +12,7 @@
 #include "deploy/patch_streams.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
+#include "media/http_session.h"
 #include "media/media_locator.h"
 
 namespace orvo {
@@ -353,8 +354,10 @@ int InitializeCatalog(OrvoCatalog& catalog) {
   if (!secondaryOrPatch) master.Save();
 
   std::wstring guid = session.GetProperty(L"_ORVOGUID", true);
-  std::wstring handOver =
-      Format(L"%s;%s;%s", session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG"));
+  // The deferred actions read no properties: the download limits travel along.
+  std::wstring handOver = Format(L"%s;%s;%s;%u;%u", session.installTypeText(), installedPath,
+                                 session.GetProperty(L"ORVO_DOWNLOADDIALOG"), MediaLocator::Instance().deadline(),
+                                 HttpSession::timeout() / 1000);
   session.SetPropertyText(L"orvo_Install" + guid, handOver);
   session.SetPropertyText(L"orvo_Remove" + guid, handOver);
   session.SetPropertyText(L"orvo_CloneProfiles" + guid, installedPath);

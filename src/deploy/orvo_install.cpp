@@ -44,6 +44,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
     std::wstring data = session.GetProperty(L"CustomActionData");
     session.Classify(FieldAt(data, 0));
     ShownWindow window(FieldAt(data, 2));
+    MediaLocator::Instance().SetTransferLimits(FieldAt(data, 3), FieldAt(data, 4));
     unsigned type = session.installType();
     if (type & IT_UNINSTALL) {
       session.Log(L" => Nothing to do!");
