@@ -237,7 +237,9 @@ class Checker {
     std::error_code ec;
     if (!fs::is_regular_file(file, ec)) return;  // reported as missing
     std::string actual = FileSha256(file);
-    if (actual.empty()) {
+    if (recorded.size() != 64 || recorded.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      Problem(shown, "SHA256 '" + recorded + "' is not 64 hexadecimal digits: the installer refuses the cabinet");
+    } else if (actual.empty()) {
       Problem(shown, "cannot be read to check its SHA-256");
     } else if (!Sha256::SameDigest(recorded, actual)) {
       Problem(shown, "has SHA-256 " + actual + ", the pack document records " + recorded +
