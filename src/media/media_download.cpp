@@ -69,9 +69,12 @@ Ending Receive(HttpSession& session, PartialFile& file, Sha256& hash, int64_t& r
     if (stall == 0 || deadline - now < stall) session.SetReceiveTimeout(DWORD(deadline - now));
     DWORD got = 0;
     if (!session.ReadArrived(block.data(), kBlock, got)) {
-      DWORD error = GetLastError();
+      // The error of a wait that ran out differs between WinINets; the
+      // time it took does not.
+      ULONGLONG waited = GetTickCount64() - now;
       if (GetTickCount64() >= deadline) return Ending::kDeadline;
-      return error == ERROR_INTERNET_TIMEOUT ? Ending::kStalled : Ending::kCut;
+      return GetLastError() == ERROR_INTERNET_TIMEOUT || (stall && waited + 100 >= stall) ? Ending::kStalled
+                                                                                          : Ending::kCut;
     }
     if (got == 0) return Ending::kWhole;
     if (!file.Write(block.data(), got)) return Ending::kWriteFailed;
