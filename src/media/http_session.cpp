@@ -137,7 +137,9 @@ bool HttpSession::Send(const std::wstring& url, const std::wstring& headers) {
   if (IsFailedServer(host_)) return false;
 
   const std::wstring object = path_.empty() ? L"/" + extra_ : path_ + extra_;
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION;
+  // Not into the account's internet cache: every cabinet would be written
+  // twice, and LocalSystem's profile would fill with them.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_CACHE_WRITE;
   if (scheme_ == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
 
   for (;;) {

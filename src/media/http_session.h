@@ -49,7 +49,8 @@ class HttpSession {
   bool ReadBlock(void* buffer, DWORD size, DWORD& read);
   // Waits (at most the receive time-out) for the next bytes of the body and
   // reads only what has arrived, up to size: a server that trickles cannot
-  // hold one read for long. read is 0 at the body's end.
+  // hold one read for long. read is 0 at the body's end. Costs a call per
+  // few kilobytes; ReadBlock is for a server known to be fast.
   bool ReadArrived(void* buffer, DWORD size, DWORD& read);
   // The receive time-out of the open request alone.
   void SetReceiveTimeout(DWORD milliseconds);

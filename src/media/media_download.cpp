@@ -3,6 +3,8 @@
 // by its deadline or a stall, and given its name only when it is whole.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "action/install_log.h"
 #include "action/unique_handle.h"
 #include "documents/paths.h"
@@ -13,7 +15,9 @@
 namespace orvo {
 namespace {
 
-constexpr DWORD kBlock = 256 * 1024;
+constexpr DWORD kBlock = 1024 * 1024;
+// Below this a block is not worth a blocking read.
+constexpr DWORD kFastBlock = 256 * 1024;
 // Cut transfers continued (or, where the server ignores ranges, restarted)
 // before the download is given up.
 constexpr int kResumes = 3;
@@ -62,13 +66,24 @@ class PartialFile {
 Ending Receive(HttpSession& session, PartialFile& file, Sha256& hash, int64_t& received, ULONGLONG deadline,
                std::vector<char>& block) {
   const DWORD stall = HttpSession::timeout();
+  const ULONGLONG started = GetTickCount64();
+  const int64_t startedAt = received;
   for (;;) {
     ULONGLONG now = GetTickCount64();
     if (now >= deadline) return Ending::kDeadline;
     // The last wait must not outlast the deadline.
     if (stall == 0 || deadline - now < stall) session.SetReceiveTimeout(DWORD(deadline - now));
+    // A read of a large block waits until all of it has come: only a
+    // server that has kept up with the wanted rate is read that way, in
+    // blocks it sends within a tenth of a second; any other is read as it
+    // arrives, so that a trickle cannot hold a read past the deadline.
+    const ULONGLONG elapsed = now - started;
+    const uint64_t rate = elapsed > 0 ? uint64_t(received - startedAt) * 1000 / elapsed : 0;
+    const DWORD fast = DWORD(std::min<uint64_t>(rate / 10, kBlock));
     DWORD got = 0;
-    if (!session.ReadArrived(block.data(), kBlock, got)) {
+    bool read = fast >= kFastBlock ? session.ReadBlock(block.data(), fast, got)
+                                   : session.ReadArrived(block.data(), kBlock, got);
+    if (!read) {
       // The error of a wait that ran out differs between WinINets; the
       // time it took does not.
       ULONGLONG waited = GetTickCount64() - now;
