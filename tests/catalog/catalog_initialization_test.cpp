@@ -110,8 +110,9 @@ TEST_F(CatalogInitialization, FirstInstallationInstallsTheMasterAndHandsOver) {
 
   for (const wchar_t* name : {L"X", L"Y", L"Z"}) EXPECT_EQ(kRequestInstall, catalog.Find(name)->request) << name;
   std::wstring type = InstallTypeToText(IT_NEWINSTALL);
-  EXPECT_EQ(type + L";" + master + L";", Get(L"orvo_Install_G")) << "an empty window title keeps its field";
-  EXPECT_EQ(type + L";" + master + L";", Get(L"orvo_Remove_G"));
+  // The download limits follow: the deferred action reads no properties.
+  EXPECT_EQ(type + L";" + master + L";;3600;60", Get(L"orvo_Install_G")) << "an empty window title keeps its field";
+  EXPECT_EQ(type + L";" + master + L";;3600;60", Get(L"orvo_Remove_G"));
   EXPECT_EQ(master, Get(L"orvo_CloneProfiles_G"));
   EXPECT_EQ(L"Z:Z.cab", Indexed(L"ORVO_BYPASS_CABINETS"));
   EXPECT_EQ(L"X;Y;Z", Indexed(L"ORVO_SELECTED"));

@@ -1,6 +1,7 @@
 // Media whose cabinet is not the one its pack document records, under
 // msiexec: the installation fails before any file is written; with the
-// right cabinet in the intranet folder it takes that one.
+// right cabinet in the intranet folder it takes that one. The download
+// limits reach the deferred action.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -63,7 +64,8 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
   const std::wstring log = CombinePath(TempFolder(), L"orvo_Install.log");
 
   DeleteFileW(log.c_str());
-  EXPECT_EQ(1603u, RunMsiexec(L"/i \"" + media + L"digest.msi\" /qn ORVO_SELECTED=Good;Bad"));
+  EXPECT_EQ(1603u, RunMsiexec(L"/i \"" + media + L"digest.msi\" /qn ORVO_SELECTED=Good;Bad ORVO_DOWNLOAD_DEADLINE=1234 "
+                              L"ORVO_DOWNLOAD_STALL=7"));
   EXPECT_FALSE(FileExists(data + L"Good.txt")) << "nothing is extracted, not even the good cabinet";
   EXPECT_FALSE(FileExists(data + L"Bad.txt"));
   EXPECT_FALSE(FileExists(ReferencePath(L"Good")));
@@ -75,6 +77,10 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
       << text;
   EXPECT_NE(std::wstring::npos, text.find(L" !=> Bad.cab of Bad: no copy has the recorded SHA-256. Nothing is installed"));
   EXPECT_NE(std::wstring::npos, text.find(L"!=> OrvoInstall returning 1603"));
+  // The deferred action, which reads no properties, was handed the limits.
+  size_t data = text.find(L"    => Get: CustomActionData: ");
+  ASSERT_NE(std::wstring::npos, data);
+  EXPECT_NE(std::wstring::npos, text.substr(data, text.find(L"\r\n", data) - data).find(L";1234;7"));
   EXPECT_TRUE(FileExists(badCab)) << "a cabinet on the media is not ours to delete";
 
   {
