@@ -180,8 +180,9 @@ TEST_F(OrvoInitEndToEnd, InstallChangeAndRemoveDecideEachOrvo) {
               ChildText(FindChildElement(FirstChildElement(view.root, L"Orvos"), L"Orvo", L"Name", L"A"), L"InstallPath"));
   }
   std::wstring type = InstallTypeToText(IT_NEWINSTALL);
-  EXPECT_EQ(type + L";" + master + L";", RegistryText(kHandover, L"Install")) << "an empty window title keeps its field";
-  EXPECT_EQ(type + L";" + master + L";", RegistryText(kHandover, L"Remove"));
+  // Then the download limits, the defaults here.
+  EXPECT_EQ(type + L";" + master + L";;3600;60", RegistryText(kHandover, L"Install")) << "an empty window title keeps its field";
+  EXPECT_EQ(type + L";" + master + L";;3600;60", RegistryText(kHandover, L"Remove"));
   EXPECT_EQ(master, RegistryText(kHandover, L"Clone"));
   EXPECT_EQ(L"red Orvo Test Product", RegistryText(kHandover, L"Color")) << "A's application default, formatted";
   EXPECT_EQ(L"square", RegistryText(kHandover, L"Shape"));
@@ -214,7 +215,8 @@ TEST_F(OrvoInitEndToEnd, InstallChangeAndRemoveDecideEachOrvo) {
   }
   EXPECT_EQ(L"A", IndexProperty(L"ORVO_SUPERCEDED"));
   EXPECT_EQ(L"B;C", IndexProperty(L"ORVO_SELECTED"));
-  EXPECT_EQ(InstallTypeToText(IT_REINSTALL | IT_ADDREMOVE) + L";" + master + L";", RegistryText(kHandover, L"Install"));
+  EXPECT_EQ(InstallTypeToText(IT_REINSTALL | IT_ADDREMOVE) + L";" + master + L";;3600;60",
+            RegistryText(kHandover, L"Install"));
   EXPECT_EQ(L"green", RegistryText(kHandover, L"Color")) << "C present, A leaving: C's value wins";
 
   // Removal: every displayed, installed Orvo goes.
