@@ -102,7 +102,8 @@ Ending Receive(HttpSession& session, PartialFile& file, Sha256& hash, int64_t& r
 
 int MediaLocator::Download(HttpSession& session, const std::wstring& url, const std::wstring& target,
                            const std::wstring& digest) {
-  if (PathExists(target)) return HasDigest(target, digest) ? kInTempMedia : kRefused;
+  // One with another digest is deleted here and fetched again.
+  if (PathExists(target) && HasDigest(target, digest)) return kInTempMedia;
   EnsureFolder(ParentFolder(target));
   PartialFile file(tempMedia_);
   if (!file.opened()) {
