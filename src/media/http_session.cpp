@@ -236,10 +236,6 @@ bool HttpSession::ReadBlock(void* buffer, DWORD size, DWORD& read) {
   return InternetReadFile(request_.get(), buffer, size, &read) != FALSE;
 }
 
-}  // namespace orvo
-
-namespace orvo {
-
 bool HttpSession::ReadArrived(void* buffer, DWORD size, DWORD& read) {
   read = 0;
   if (!request_) return false;
