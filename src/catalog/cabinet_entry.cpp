@@ -12,7 +12,7 @@ void CabinetEntry::SetLogPath(const std::wstring& path) {
 
 int CabinetEntry::Acquire(bool downloadsAllowed) {
   if (acquired) return 1;
-  int result = MediaLocator::Instance().Locate(sourcePath, downloadsAllowed, searchFolder, url);
+  int result = MediaLocator::Instance().Locate(sourcePath, downloadsAllowed, searchFolder, url, digest);
   if (result == MediaLocator::kFound) {
     acquired = true;
     return 1;
@@ -20,6 +20,11 @@ int CabinetEntry::Acquire(bool downloadsAllowed) {
   // A download that could not be written left nothing to extract.
   if (result == MediaLocator::kNotFound) {
     InstallLog::WriteTo(logPath, L"   !=> Failed to resolve %s", sourcePath);
+    return 2;
+  }
+  if (result == MediaLocator::kRefused) {
+    refused = true;
+    InstallLog::WriteTo(logPath, L"   !=> Refused %s: no copy has the recorded SHA-256 %s", sourcePath, digest);
     return 2;
   }
   if (result == MediaLocator::kCannotCreate) {

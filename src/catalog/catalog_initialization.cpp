@@ -12,6 +12,7 @@
 #include "documents/journal.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
+#include "media/http_session.h"
 #include "media/media_locator.h"
 
 namespace orvo {
@@ -355,6 +356,9 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
   data.userName = CurrentUserName();
   data.forceDelete = session.EvaluateCondition(L"FORCE_FILE_DELETE_ON_UNINSTALL");
   data.transaction = NewTransactionName();
+  // The deferred actions read no properties: the download limits travel along.
+  data.downloadDeadline = std::to_wstring(MediaLocator::Instance().deadline());
+  data.downloadStall = std::to_wstring(HttpSession::timeout() / 1000);
   std::wstring handOver = data.Encode();
   session.SetPropertyText(L"orvo_Install" + guid, handOver);
   session.SetPropertyText(L"orvo_Remove" + guid, handOver);

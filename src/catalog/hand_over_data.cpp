@@ -17,12 +17,14 @@ enum Field {
   kUserName = 3,
   kForceDelete = 4,
   kTransaction = 6,
+  kDownloadDeadline = 7,
+  kDownloadStall = 8,
 };
 }
 
 std::wstring HandOverData::Encode() const {
   return installType + L";" + masterDocument + L";" + windowTitle + L";" + userName + L";" +
-         (forceDelete ? L"1" : L"") + L";;" + transaction;
+         (forceDelete ? L"1" : L"") + L";;" + transaction + L";" + downloadDeadline + L";" + downloadStall;
 }
 
 HandOverData HandOverData::Decode(const std::wstring& data) {
@@ -33,6 +35,8 @@ HandOverData HandOverData::Decode(const std::wstring& data) {
   fields.userName = FieldAt(data, kUserName);
   fields.forceDelete = FieldAt(data, kForceDelete) == L"1";
   fields.transaction = FieldAt(data, kTransaction);
+  fields.downloadDeadline = FieldAt(data, kDownloadDeadline);
+  fields.downloadStall = FieldAt(data, kDownloadStall);
   return fields;
 }
 

@@ -17,6 +17,8 @@ struct HandOverData {
   bool forceDelete = false;     // FORCE_FILE_DELETE_ON_UNINSTALL held: "1", else empty
   // Field 5 is kept for the product's folders.
   std::wstring transaction;     // names this installation's rollback journals
+  std::wstring downloadDeadline;  // seconds a download may take in all
+  std::wstring downloadStall;     // seconds a download may go without a byte
 
   std::wstring Encode() const;
   static HandOverData Decode(const std::wstring& data);

@@ -159,6 +159,7 @@ size_t OrvoCatalog::Load(XmlDocument& master, bool downloads) {
       entry->condition = AttributeText(cabinet, L"Condition");
       entry->cost = NumberAttribute(cabinet, L"Cost");
       entry->fileCount = NumberAttribute(cabinet, L"FileCount");
+      entry->digest = AttributeText(cabinet, L"SHA256");
       std::wstring directory = AttributeText(cabinet, L"Directory");
       if (!directory.empty()) entry->targetDirectories[L""].push_back(directory);
       entry->sourcePath = CombinePath(CombinePath(orvo->sourceFolder, orvo->mediaFolder),

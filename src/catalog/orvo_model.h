@@ -40,10 +40,14 @@ class CabinetEntry {
   int cost = 0;
   int fileCount = 0;
   std::wstring logPath;
+  // SHA-256 the pack document records for the cabinet; empty: not checked.
+  std::wstring digest;
   bool acquired = false;
+  // Every copy found had another digest: the cabinet must not be used.
+  bool refused = false;
 
   void SetLogPath(const std::wstring& path);
-  // 1 found, 17 downloaded, 2 not found (or not written).
+  // 1 found, 17 downloaded, 2 not found, not written or refused.
   int Acquire(bool downloadsAllowed);
 };
 

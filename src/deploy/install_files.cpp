@@ -12,6 +12,7 @@
 #include "deploy/install_handler.h"
 #include "deploy/reference_document.h"
 #include "documents/paths.h"
+#include "media/media_locator.h"
 
 namespace orvo {
 namespace {
@@ -34,6 +35,14 @@ bool CacheCabinet(const CabinetEntry& cabinet) {
   if (MoveFileExW(partial.c_str(), cabinet.cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileW(partial.c_str());
   return false;
+}
+
+// The copy an earlier installation left is checked like any other place
+// the cabinet can come from; one with another digest is replaced.
+void ProvideCacheCopy(const CabinetEntry& cabinet) {
+  if (PathExists(cabinet.cachePath) && !MediaLocator::Instance().HasDigest(cabinet.cachePath, cabinet.digest))
+    DeletePath(cabinet.cachePath, true, false);
+  if (!PathExists(cabinet.cachePath)) CacheCabinet(cabinet);
 }
 
 // Only an absolute folder can be extracted into; anything else would land
@@ -136,7 +145,7 @@ void InstallRun::PerUser(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& 
   DeploymentState& state = DeploymentState::Instance();
   auto& session = InstallerSession::Instance();
   // Later installations for new users read the copy, without the media.
-  if (!PathExists(cabinet.cachePath)) CacheCabinet(cabinet);
+  ProvideCacheCopy(cabinet);
   for (const auto& [user, table] : users) {
     if (state.abortRequested) break;
     bool current = user == userName;
@@ -207,6 +216,22 @@ void InstallRun::Shared(Orvo& orvo, CabinetEntry& cabinet, const std::wstring& n
   if (!state.suppressRefCounts) document.Save(L"UTF-16", L"\r\n");
 }
 
+// A cabinet that takes part and whose every copy had another digest fails
+// the installation before any file is written.
+bool HasRefusedCabinet(OrvoCatalog& catalog, const TextList& bypassed) {
+  auto& session = InstallerSession::Instance();
+  bool refused = false;
+  for (auto& [orvoName, orvo] : catalog.orvos()) {
+    for (const auto& cabinet : orvo->cabinets) {
+      if (!cabinet->refused || ContainsText(bypassed, Format(L"%s:%s", orvo->name, cabinet->name), true)) continue;
+      if (!orvo->TakesPart()) break;
+      session.Log(L" !=> %s of %s: no copy has the recorded SHA-256. Nothing is installed", cabinet->name, orvo->name);
+      refused = true;
+    }
+  }
+  return refused;
+}
+
 TextList SplitList(const std::wstring& text) {
   TextList list;
   SplitText(text, L";", list, true);
@@ -245,6 +270,8 @@ unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog, const std::wstr
   run.bypassed = SplitList(run.index.GetIndexedProperty(state.productCode, L"ORVO_BYPASS_CABINETS"));
   run.added = SplitList(addedText);
 
+  if (HasRefusedCabinet(catalog, run.bypassed)) return ERROR_INSTALL_FAILURE;
+
   state.repairFiles = run.Has(IT_REPAIRFIL);
   session.ReportProgress(1, 0, 0);
 
@@ -260,7 +287,7 @@ unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog, const std::wstr
     orvo.ReferenceDocumentPaths(run.users);
     for (auto& cabinet : orvo.cabinets) {
       if (state.abortRequested) break;
-      if (orvo.standalone && !PathExists(cabinet->cachePath)) CacheCabinet(*cabinet);
+      if (orvo.standalone) ProvideCacheCopy(*cabinet);
       for (const auto& [owner, directories] : cabinet->targetDirectories) {
         if (!owner.empty()) {
           Orvo* publisher = catalog.Find(owner);

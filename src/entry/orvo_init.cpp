@@ -16,6 +16,8 @@ extern "C" UINT __stdcall OrvoInit(MSIHANDLE handle) {
     orvo::Frame frame(handle, L"OrvoInit");
     auto& session = orvo::InstallerSession::Instance();
     orvo::MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
+    orvo::MediaLocator::Instance().SetTransferLimits(session.GetProperty(L"ORVO_DOWNLOAD_DEADLINE"),
+                                                     session.GetProperty(L"ORVO_DOWNLOAD_STALL"));
 
     orvo::OrvoCatalog catalog;
     // The patch data is published with the hand-over.

@@ -25,6 +25,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
     HandOverData data = HandOverData::Decode(session.GetProperty(L"CustomActionData"));
     session.Classify(data.installType);
     ShownWindow window(data.windowTitle);
+    MediaLocator::Instance().SetTransferLimits(data.downloadDeadline, data.downloadStall);
     unsigned type = session.installType();
     if (type & IT_UNINSTALL) {
       session.Log(L" => Nothing to do!");

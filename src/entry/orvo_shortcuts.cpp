@@ -19,6 +19,8 @@ extern "C" UINT __stdcall OrvoShortcuts(MSIHANDLE handle) {
       return ERROR_SUCCESS;
     orvo::MediaLocator::Instance().SetUp(orvo::ChildText(master.root(), L"MediaRoot"),
                                          orvo::ChildText(master.root(), L"URL"));
+    orvo::MediaLocator::Instance().SetTransferLimits(session.GetProperty(L"ORVO_DOWNLOAD_DEADLINE"),
+                                                     session.GetProperty(L"ORVO_DOWNLOAD_STALL"));
     orvo::OrvoCatalog catalog;
     catalog.Load(master, true);
     UINT result = orvo::ConfigureShortcuts(master, catalog);

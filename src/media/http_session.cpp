@@ -44,6 +44,8 @@ bool HttpSession::IsFailedServer(const std::wstring& entry) {
 
 void HttpSession::SetTimeout(DWORD milliseconds) { Timeout() = milliseconds; }
 
+DWORD HttpSession::timeout() { return Timeout(); }
+
 void HttpSession::AddFailedServer(const std::wstring& entry) {
   if (!IsFailedServer(entry)) FailedList().push_back(entry);
 }
@@ -91,6 +93,35 @@ void HttpSession::Close() {
 
 bool HttpSession::Open(const std::wstring& url) {
   if (!openUrl_.empty() && url == openUrl_) return true;
+  return Send(url, std::wstring());
+}
+
+bool HttpSession::OpenFrom(const std::wstring& url, int64_t offset) {
+  openUrl_.clear();
+  return Send(url, L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n") && (!ranged_ || ReadContentRange(offset));
+}
+
+// "bytes FIRST-LAST/TOTAL": only an answer that starts where the file
+// stopped continues it.
+bool HttpSession::ReadContentRange(int64_t offset) {
+  wchar_t text[128] = {0};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  long long first = -1, last = -1, total = -1;
+  if (HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr) &&
+      swscanf(text, L"bytes %lld-%lld/%lld", &first, &last, &total) >= 2 && first == offset && last >= first) {
+    rangeTotal_ = total > last ? total : -1;
+    return true;
+  }
+  InstallLog::WriteTo(logPath_, L"   !=> %s answered a range from byte %d with \"%s\"", openUrl_,
+                      static_cast<long long>(offset), std::wstring(text));
+  CloseHandles();
+  openUrl_.clear();
+  return false;
+}
+
+bool HttpSession::Send(const std::wstring& url, const std::wstring& headers) {
+  ranged_ = false;
+  rangeTotal_ = -1;
   if (IsFailedServer(url)) return false;
   CloseHandles();
   openUrl_.clear();
@@ -106,7 +137,9 @@ bool HttpSession::Open(const std::wstring& url) {
   if (IsFailedServer(host_)) return false;
 
   const std::wstring object = path_.empty() ? L"/" + extra_ : path_ + extra_;
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION;
+  // Not into the account's internet cache: every cabinet would be written
+  // twice, and LocalSystem's profile would fill with them.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_CACHE_WRITE;
   if (scheme_ == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
 
   for (;;) {
@@ -127,7 +160,8 @@ bool HttpSession::Open(const std::wstring& url) {
 
     DWORD answer = 0;
     do {
-      if (!request_ || !HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) {
+      if (!request_ || !HttpSendRequestW(request_.get(), headers.empty() ? nullptr : headers.c_str(),
+                                         DWORD(headers.size()), nullptr, 0)) {
         if (request_) error = GetLastError();
         if (error == ERROR_INTERNET_NAME_NOT_RESOLVED) {
           InstallLog::WriteTo(logPath_, L"   !=> Could not resolve %s. Adding to Failed Server list", host_);
@@ -155,6 +189,10 @@ bool HttpSession::Open(const std::wstring& url) {
       error = GetLastError();
     }
     if (status == HTTP_STATUS_OK) break;
+    if (status == HTTP_STATUS_PARTIAL_CONTENT && !headers.empty()) {
+      ranged_ = true;
+      break;
+    }
     if (status == HTTP_STATUS_FORBIDDEN && retriesLeft_ > 0) {
       --retriesLeft_;
       Sleep(retryDelay_);
@@ -196,6 +234,19 @@ bool HttpSession::ReadBlock(void* buffer, DWORD size, DWORD& read) {
   read = 0;
   if (!request_) return false;
   return InternetReadFile(request_.get(), buffer, size, &read) != FALSE;
+}
+
+bool HttpSession::ReadArrived(void* buffer, DWORD size, DWORD& read) {
+  read = 0;
+  if (!request_) return false;
+  DWORD available = 0;
+  if (!InternetQueryDataAvailable(request_.get(), &available, 0, 0)) return false;
+  if (available == 0) return true;
+  return InternetReadFile(request_.get(), buffer, std::min(available, size), &read) != FALSE;
+}
+
+void HttpSession::SetReceiveTimeout(DWORD milliseconds) {
+  if (request_) InternetSetOptionW(request_.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &milliseconds, sizeof(milliseconds));
 }
 
 }  // namespace orvo

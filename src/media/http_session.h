@@ -35,11 +35,25 @@ class HttpSession {
   bool SplitUrl(const std::wstring& url);
   // Makes the request an answered GET of the URL (status 200).
   bool Open(const std::wstring& url);
+  // A new GET of the URL for its bytes from `offset` on. True when answered
+  // 206 with exactly that range (ranged() then holds) or 200 with the whole
+  // body (the server ignored the range).
+  bool OpenFrom(const std::wstring& url, int64_t offset);
+  bool ranged() const { return ranged_; }
+  // The whole body's length a 206 answer named; -1 when it did not.
+  int64_t rangeTotal() const { return rangeTotal_; }
   // The length the server announced for the open request's body; -1 when
   // none, kUnusableLength when the header holds no byte count that fits.
   int64_t ContentLength();
   // Reads the next part of the body; read is 0 at its end.
   bool ReadBlock(void* buffer, DWORD size, DWORD& read);
+  // Waits (at most the receive time-out) for the next bytes of the body and
+  // reads only what has arrived, up to size: a server that trickles cannot
+  // hold one read for long. read is 0 at the body's end. Costs a call per
+  // few kilobytes; ReadBlock is for a server known to be fast.
+  bool ReadArrived(void* buffer, DWORD size, DWORD& read);
+  // The receive time-out of the open request alone.
+  void SetReceiveTimeout(DWORD milliseconds);
   void Close();
 
   const std::wstring& openUrl() const { return openUrl_; }
@@ -55,6 +69,7 @@ class HttpSession {
   // Connect, send and receive time-out (each wait, not the whole transfer)
   // of every later request, 60 seconds unless changed; 0 keeps WinINet's own.
   static void SetTimeout(DWORD milliseconds);
+  static DWORD timeout();
 
   static constexpr int kRetries = 7;
   static constexpr DWORD kRetryDelay = 3;  // milliseconds
@@ -63,6 +78,8 @@ class HttpSession {
 
  private:
   void CloseHandles();
+  bool Send(const std::wstring& url, const std::wstring& headers);
+  bool ReadContentRange(int64_t offset);
   void AddFailedServer(const std::wstring& entry);
 
   std::wstring logPath_;
@@ -77,6 +94,8 @@ class HttpSession {
   INTERNET_PORT port_ = 0;
   int retriesLeft_ = kRetries;
   DWORD retryDelay_ = kRetryDelay;
+  bool ranged_ = false;
+  int64_t rangeTotal_ = -1;
 };
 
 }  // namespace orvo

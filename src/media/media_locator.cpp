@@ -9,12 +9,13 @@
 #include "action/unique_handle.h"
 #include "documents/paths.h"
 #include "media/http_session.h"
+#include "media/sha256.h"
 
 namespace orvo {
 namespace {
 
 const wchar_t kIntranetKey[] = L"Software\\Keltra\\Orvo\\IntranetFolder";
-constexpr DWORD kBlockSize = 4096;
+constexpr DWORD kReadBlock = 1 << 20;
 
 void AddOnce(std::vector<std::wstring>& list, const std::wstring& entry) {
   if (std::find(list.begin(), list.end(), entry) == list.end()) list.push_back(entry);
@@ -91,9 +92,13 @@ void MediaLocator::SetLogPath(const std::wstring& name) {
 }
 
 int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder,
-                         const std::wstring& extraUrl) {
+                         const std::wstring& extraUrl, const std::wstring& digest) {
   if (!setUpDone_ || name.empty()) return kNotFound;
-  if (PathExists(name)) return kFound;
+  bool refused = false;
+  if (PathExists(name)) {
+    if (HasDigest(name, digest)) return kFound;
+    refused = true;
+  }
 
   std::vector<std::wstring> local = localFolders_;
   if (!extraFolder.empty()) AddOnce(local, extraFolder);
@@ -104,129 +109,111 @@ int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstr
   for (const auto& folder : local) {
     std::wstring candidate = CombinePath(folder, name);
     if (PathExists(candidate)) {
-      name = candidate;
       InstallLog::WriteTo(logPath_, L"  => Found %s", candidate);
-      return kFound;
+      if (HasDigest(candidate, digest)) {
+        name = candidate;
+        return kFound;
+      }
+      refused = true;
+      continue;
     }
     InstallLog::WriteTo(logPath_, L"    => Searched %s", candidate);
   }
-  if (!allowDownload || remote.empty()) return kNotFound;
+  const int missing = refused ? kRefused : kNotFound;
+  if (!allowDownload || remote.empty()) return missing;
 
   std::wstring relative = DownloadName(name);
   if (relative.empty()) {
     InstallLog::WriteTo(logPath_, L"   !=> Cannot download %s into %s", name, tempMedia_);
-    return kNotFound;
+    return missing;
   }
-  std::wstring url;
-  {
-    HttpSession search(logPath_);
-    if (!FindRemote(search, name, remote, url)) return kNotFound;
-  }
-  name = CombinePath(tempMedia_, relative);
-  return Download(url, name);
+  std::wstring target = CombinePath(tempMedia_, relative);
+  int result = FetchRemote(name, remote, target, digest);
+  if (result == kNotFound) return missing;
+  if (result != kRefused) name = target;
+  return result;
 }
 
-bool MediaLocator::FindRemote(HttpSession& session, const std::wstring& name, const std::vector<std::wstring>& remote,
-                              std::wstring& url) {
-  if (IsUrlName(name)) {
-    if (session.Open(name)) {
-      InstallLog::WriteTo(logPath_, L"  => Found %s", name);
-      url = name;
-      return true;
+bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& digest) {
+  if (digest.empty()) return true;
+  std::string actual;
+  {
+    unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+      InstallLog::WriteTo(logPath_, L"   !=> Could not read %s to check its SHA-256", path);
+      return false;
     }
-    InstallLog::WriteTo(logPath_, L"    => Searched %s", name);
-    return false;
+    Sha256 hash;
+    std::vector<char> block(kReadBlock);
+    DWORD got = 0;
+    while (ReadFile(file.get(), block.data(), DWORD(block.size()), &got, nullptr) && got > 0) hash.Update(block.data(), got);
+    actual = hash.FinishHex();
   }
-  for (std::wstring base : remote) {
-    while (!base.empty() && base.back() == L'/') base.pop_back();
-    std::wstring candidate = CombinePath(base, name);
-    std::replace(candidate.begin(), candidate.end(), L'\\', L'/');
-    if (session.Open(candidate)) {
-      InstallLog::WriteTo(logPath_, L"  => Found %s", candidate);
-      url = candidate;
-      return true;
-    }
-    InstallLog::WriteTo(logPath_, L"    => Searched %s", candidate);
-  }
+  if (Sha256::SameDigest(ToUtf8(digest), actual)) return true;
+  InstallLog::WriteTo(logPath_, L"   !=> %s has SHA-256 %s, not the recorded %s: not used", path, FromUtf8(actual),
+                      digest);
+  if (IsInTempMedia(path)) DeletePath(path, true, false);
   return false;
 }
 
-// The body goes into a temporary file beside the target and gets the
-// target's name only when it is complete, so a broken transfer never
-// leaves a short file that a later lookup would take as the real one.
-int MediaLocator::Download(const std::wstring& url, const std::wstring& target) {
-  if (PathExists(target)) return kInTempMedia;
-  EnsureFolder(ParentFolder(target));
+bool MediaLocator::IsInTempMedia(const std::wstring& path) const {
+  return !tempMedia_.empty() && path.size() > tempMedia_.size() &&
+         _wcsnicmp(path.c_str(), tempMedia_.c_str(), tempMedia_.size()) == 0;
+}
+
+void MediaLocator::SetTransferLimits(unsigned deadline, unsigned stall) {
+  if (deadline) deadline_ = deadline;
+  if (stall) HttpSession::SetTimeout(stall * 1000);
+}
+
+namespace {
+
+// Whole seconds, at least one and at most a week.
+unsigned Seconds(const std::wstring& text) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of(L"0123456789") != std::wstring::npos) return 0;
+  unsigned value = unsigned(std::stoul(text));
+  return value <= 7 * 24 * 3600 ? value : 0;
+}
+
+}  // namespace
+
+void MediaLocator::SetTransferLimits(const std::wstring& deadline, const std::wstring& stall) {
+  for (const std::wstring* text : {&deadline, &stall}) {
+    if (!text->empty() && Seconds(*text) == 0)
+      InstallLog::WriteTo(logPath_, L"   !=> Download limit \"%s\" is no number of seconds: ignored", *text);
+  }
+  SetTransferLimits(Seconds(deadline), Seconds(stall));
+}
+
+// Each server in order: one that has the file but whose transfer fails or
+// brings other bytes is passed over for the next.
+int MediaLocator::FetchRemote(const std::wstring& name, const std::vector<std::wstring>& remote,
+                              const std::wstring& target, const std::wstring& digest) {
+  std::vector<std::wstring> candidates;
+  if (IsUrlName(name)) {
+    candidates.push_back(name);
+  } else {
+    for (std::wstring base : remote) {
+      while (!base.empty() && base.back() == L'/') base.pop_back();
+      std::wstring candidate = CombinePath(base, name);
+      std::replace(candidate.begin(), candidate.end(), L'\\', L'/');
+      candidates.push_back(candidate);
+    }
+  }
   HttpSession session(logPath_);
-  if (!session.Open(url)) return kNotFound;
-
-  const std::wstring partial = TempFileName(tempMedia_);
-  if (partial.empty()) {
-    InstallLog::WriteTo(logPath_, L"   !=> Could not create a file in %s", tempMedia_);
-    return kCannotCreate;
-  }
-  unique_hfile file(
-      CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    DeletePath(partial, true, false);
-    InstallLog::WriteTo(logPath_, L"   !=> Could not create %s", partial);
-    return kCannotCreate;
-  }
-
-  const int64_t expected = session.ContentLength();
-  if (expected == HttpSession::kUnusableLength) {
-    // The body could not be told complete from cut off.
-    file.reset();
-    session.Close();
-    DeletePath(partial, true, false);
-    InstallLog::WriteTo(logPath_, L"   !=> Download of %s refused: the server announced a length that is no byte count",
-                        url);
-    return kNotFound;
-  }
-  int64_t received = 0;
-  bool readFailed = false;
-  bool writeFailed = false;
-  std::vector<char> block(kBlockSize);
-  for (;;) {
-    DWORD got = 0;
-    if (!session.ReadBlock(block.data(), kBlockSize, got)) {
-      readFailed = true;
-      break;
+  bool refused = false;
+  for (const auto& url : candidates) {
+    if (!session.Open(url)) {
+      InstallLog::WriteTo(logPath_, L"    => Searched %s", url);
+      continue;
     }
-    if (got == 0) break;
-    DWORD written = 0;
-    if (!WriteFile(file.get(), block.data(), got, &written, nullptr) || written != got) {
-      writeFailed = true;
-      break;
-    }
-    received += got;
+    InstallLog::WriteTo(logPath_, L"  => Found %s", url);
+    int result = Download(session, url, target, digest);
+    if (result == kRefused) refused = true;
+    if (result != kNotFound && result != kRefused) return result;
   }
-  file.reset();
-  session.Close();
-
-  if (writeFailed) {
-    DeletePath(partial, true, false);
-    InstallLog::WriteTo(logPath_, L"   !=> Could not write %s", target);
-    return kCannotCreate;
-  }
-  if (readFailed || (expected >= 0 && received != expected)) {
-    DeletePath(partial, true, false);
-    if (expected >= 0) {
-      InstallLog::WriteTo(logPath_, L"   !=> Download of %s stopped after %d of %d bytes", url, received, expected);
-    } else {
-      InstallLog::WriteTo(logPath_, L"   !=> Download of %s stopped after %d bytes", url, received);
-    }
-    return kNotFound;
-  }
-  if (!MovePath(partial, target)) {
-    DeletePath(partial, true, false);
-    // Only whole files ever carry the real name: one that another process
-    // finished meanwhile is as good as ours.
-    if (PathExists(target)) return kInTempMedia;
-    InstallLog::WriteTo(logPath_, L"   !=> Could not create %s", target);
-    return kCannotCreate;
-  }
-  return kInTempMedia;
+  return refused ? kRefused : kNotFound;
 }
 
 }  // namespace orvo

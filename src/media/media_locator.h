@@ -15,6 +15,7 @@ class MediaLocator {
   enum Result {
     kFound = 1,            // found without download
     kNotFound = 2,         // not found, or not set up
+    kRefused = 3,          // found, but no copy has the recorded digest
     kInTempMedia = 17,     // downloaded now or earlier into the temporary media folder
     kCannotCreate = 64,    // found on a server, but the local file could not be made
   };
@@ -30,8 +31,25 @@ class MediaLocator {
   // Only the first call counts.
   void SetUp(const std::wstring& mediaRoot, const std::wstring& url);
   // name: a file name or relative path, a full path or an "http:" URL; on
-  // 1, 17 and 64 it holds the path where the file is.
-  int Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder, const std::wstring& extraUrl);
+  // 1, 17 and 64 it holds the path where the file is. With a digest (64
+  // hexadecimal digits of SHA-256) only a copy that has it is taken; any
+  // other is passed over like a missing one.
+  int Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder, const std::wstring& extraUrl,
+             const std::wstring& digest = std::wstring());
+  // Whether the file has the digest (always, when the digest is empty); a
+  // mismatch is logged with both digests, and a copy in the temporary
+  // media folder, being a download, is deleted.
+  bool HasDigest(const std::wstring& path, const std::wstring& digest);
+  // A download ends when it has run `deadline` seconds, or when no byte
+  // came for `stall` seconds; 0 keeps the current value.
+  void SetTransferLimits(unsigned deadline, unsigned stall);
+  // The same from texts of whole seconds ("ORVO_DOWNLOAD_DEADLINE",
+  // "ORVO_DOWNLOAD_STALL", or the fields a deferred action was handed);
+  // anything else is logged and keeps the current value.
+  void SetTransferLimits(const std::wstring& deadline, const std::wstring& stall);
+  unsigned deadline() const { return deadline_; }
+  static constexpr unsigned kDefaultDeadline = 3600;
+  static constexpr unsigned kDefaultStall = 60;
   // The folder of the machine's intranet setting, when it names an existing path.
   static bool IntranetFolder(std::wstring& path);
   // A full path is kept, any other name goes to the temporary folder; empty: no log.
@@ -46,9 +64,10 @@ class MediaLocator {
   bool setUpDone() const { return setUpDone_; }
 
  private:
-  bool FindRemote(HttpSession& session, const std::wstring& name, const std::vector<std::wstring>& remote,
-                  std::wstring& url);
-  int Download(const std::wstring& url, const std::wstring& target);
+  int FetchRemote(const std::wstring& name, const std::vector<std::wstring>& remote, const std::wstring& target,
+                  const std::wstring& digest);
+  bool IsInTempMedia(const std::wstring& path) const;
+  int Download(HttpSession& session, const std::wstring& url, const std::wstring& target, const std::wstring& digest);
 
   std::wstring mediaRoot_;
   std::wstring tempMedia_;
@@ -57,6 +76,7 @@ class MediaLocator {
   std::vector<std::wstring> remoteFolders_;
   bool setUpDone_ = false;
   std::wstring logPath_;
+  unsigned deadline_ = kDefaultDeadline;
 };
 
 }  // namespace orvo

@@ -6,6 +6,7 @@
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
 #include "catalog/catalog_initialization.h"
+#include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
 #include "documents/paths.h"
 #include "support/media_tree.h"
@@ -110,8 +111,13 @@ TEST_F(CatalogInitialization, FirstInstallationInstallsTheMasterAndHandsOver) {
 
   for (const wchar_t* name : {L"X", L"Y", L"Z"}) EXPECT_EQ(kRequestInstall, catalog.Find(name)->request) << name;
   std::wstring type = InstallTypeToText(IT_NEWINSTALL);
-  EXPECT_EQ(type + L";" + master + L";", Get(L"orvo_Install_G")) << "an empty window title keeps its field";
-  EXPECT_EQ(type + L";" + master + L";", Get(L"orvo_Remove_G"));
+  // An empty window title keeps its field; the download limits follow, as
+  // the deferred action reads no properties.
+  HandOverData handOver = HandOverData::Decode(Get(L"orvo_Install_G"));
+  EXPECT_EQ(0u, Get(L"orvo_Install_G").find(type + L";" + master + L";;"));
+  EXPECT_EQ(L"3600", handOver.downloadDeadline);
+  EXPECT_EQ(L"60", handOver.downloadStall);
+  EXPECT_EQ(Get(L"orvo_Install_G"), Get(L"orvo_Remove_G"));
   EXPECT_EQ(master, Get(L"orvo_CloneProfiles_G"));
   EXPECT_EQ(L"Z:Z.cab", Indexed(L"ORVO_BYPASS_CABINETS"));
   EXPECT_EQ(L"X;Y;Z", Indexed(L"ORVO_SELECTED"));

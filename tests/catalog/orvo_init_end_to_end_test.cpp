@@ -189,6 +189,8 @@ TEST_F(OrvoInitEndToEnd, InstallChangeAndRemoveDecideEachOrvo) {
   EXPECT_FALSE(data.userName.empty());
   EXPECT_FALSE(data.forceDelete);
   EXPECT_EQ(32u, data.transaction.size());
+  EXPECT_EQ(L"3600", data.downloadDeadline) << "the download limits, the defaults here";
+  EXPECT_EQ(L"60", data.downloadStall);
   EXPECT_EQ(handOver, RegistryText(kHandover, L"Remove"));
   EXPECT_EQ(master, RegistryText(kHandover, L"Clone"));
   EXPECT_EQ(L"red Orvo Test Product", RegistryText(kHandover, L"Color")) << "A's application default, formatted";

@@ -76,8 +76,9 @@ std::wstring FaultServer::Url(const std::string& path) const {
 }
 
 std::string FaultServer::Body(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
   std::string body;
-  while (body.size() < 9000) body += "body of " + path + "\r\n";
+  while (body.size() < 9000) body += "body of " + name + "\r\n";
   return body;
 }
 
@@ -90,6 +91,11 @@ int FaultServer::Requests(const std::string& path) {
 std::vector<std::string> FaultServer::Paths() {
   std::lock_guard<std::mutex> lock(mutex_);
   return paths_;
+}
+
+std::vector<std::string> FaultServer::Ranges(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ranges_[path];
 }
 
 std::vector<std::string> FaultServer::RawStarts() {
@@ -141,11 +147,18 @@ void FaultServer::Serve(uintptr_t socketValue) {
   size_t start = request.find(' ');
   size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
   std::string path = end == std::string::npos ? std::string() : request.substr(start + 1, end - start - 1);
+  std::string range;
+  size_t header = request.find("\r\nRange: ");
+  if (header != std::string::npos) {
+    size_t value = header + 9;
+    range = request.substr(value, request.find("\r\n", value) - value);
+  }
   int count = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     count = ++counts_[path];
     paths_.push_back(path);
+    ranges_[path].push_back(range);
   }
 
   const std::string kind = FirstSegment(path);
@@ -172,6 +185,36 @@ void FaultServer::Serve(uintptr_t socketValue) {
   } else if (kind == "/stallbody/") {
     SendAll(s, Answer(200, "OK", partial, kAnnounced));
     WaitForStop(20000);
+  } else if (kind == "/nolength/") {
+    std::string body = Body(path);
+    SendAll(s, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n" +
+                   body.substr(0, body.size() / 2));
+  } else if (kind == "/wrongbytes/") {
+    std::string body = Body(path);
+    body.back() ^= 1;
+    SendAll(s, Answer(200, "OK", body, body.size()));
+  } else if (kind == "/trickle/") {
+    SendAll(s, Answer(200, "OK", std::string(), kAnnounced));
+    for (size_t sent = 0; sent < kAnnounced && SendAll(s, "x"); ++sent) {
+      if (WaitForStop(200)) break;
+    }
+  } else if (kind == "/range/" || kind == "/norange/") {
+    std::string body = Body(path);
+    size_t from = 0;
+    if (kind == "/range/" && range.compare(0, 6, "bytes=") == 0) from = std::stoul(range.substr(6));
+    if (from > 0 && from < body.size()) {
+      SendAll(s, "HTTP/1.1 206 Partial Content\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes " +
+                     std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) +
+                     "\r\nContent-Length: " + std::to_string(body.size() - from) + "\r\nConnection: close\r\n\r\n" +
+                     body.substr(from));
+    } else if (range.empty()) {
+      SendAll(s, Answer(200, "OK", body.substr(0, body.size() / 2), body.size()));
+      Sleep(100);
+      Reset(s);
+      return;
+    } else {
+      SendAll(s, Answer(200, "OK", body, body.size()));
+    }
   } else {
     SendAll(s, Answer(404, "Not Found", "not found", 9));
   }

@@ -11,6 +11,13 @@
 //   /resetbody/...  headers and 100 bytes of 10000, then a reset
 //   /stall/...      no answer at all
 //   /stallbody/...  headers and 100 bytes of 10000, then nothing
+//   /nolength/...   200 without Content-Length, half of Body(path), then a
+//                   normal close
+//   /wrongbytes/... 200, Body(path) with its last byte changed
+//   /trickle/...    Content-Length 10000, then a byte every 200 ms
+//   /range/...      Body(path) cut at half by a reset; a "Range: bytes=N-"
+//                   request gets 206 with the rest
+//   /norange/...    the same cut, but a range request gets the whole 200
 //   anything else   404
 // A connection whose first byte is not text (a TLS hello) is recorded raw.
 #pragma once
@@ -33,11 +40,14 @@ class FaultServer {
 
   int port() const { return port_; }
   std::wstring Url(const std::string& path) const;
+  // The same for every path that ends in the same file name.
   static std::string Body(const std::string& path);
 
   int Requests(const std::string& path);
   std::vector<std::string> Paths();
   std::vector<std::string> RawStarts();
+  // The Range header of each request of the path, "" where it had none.
+  std::vector<std::string> Ranges(const std::string& path);
 
   static constexpr size_t kAnnounced = 10000;
   static constexpr size_t kSent = 100;
@@ -54,6 +64,7 @@ class FaultServer {
   std::mutex mutex_;
   std::condition_variable stopped_;
   std::map<std::string, int> counts_;
+  std::map<std::string, std::vector<std::string>> ranges_;
   std::vector<std::string> paths_;
   std::vector<std::string> rawStarts_;
   std::vector<std::thread> connections_;

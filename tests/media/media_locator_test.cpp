@@ -4,6 +4,8 @@
 #include "fault_server.h"
 #include "media/http_session.h"
 #include "media/media_locator.h"
+#include "documents/paths.h"
+#include "media/sha256.h"
 #include "media_support.h"
 #include "support/test_files.h"
 
@@ -11,6 +13,12 @@ using namespace orvo;
 using namespace orvo::test;
 
 namespace {
+
+std::wstring DigestOf(const std::string& bytes) {
+  Sha256 hash;
+  hash.Update(bytes.data(), bytes.size());
+  return FromUtf8(hash.FinishHex());
+}
 
 // Each test has a temporary folder, so a temporary media folder, of its own.
 class MediaLocatorTest : public ::testing::Test {
@@ -31,6 +39,9 @@ class MediaLocatorTest : public ::testing::Test {
   std::vector<std::wstring> Log() { return LogLines(log_); }
   int Locate(std::wstring& name, const std::wstring& extraUrl = L"", bool download = true) {
     return locator_.Locate(name, download, L"", extraUrl);
+  }
+  int Locate(std::wstring& name, const std::wstring& extraUrl, const std::wstring& digest) {
+    return locator_.Locate(name, true, L"", extraUrl, digest);
   }
   std::wstring TempMedia() { return temp_.TempMedia(); }
 
@@ -153,9 +164,11 @@ TEST_F(MediaLocatorTest, BaseUrlsAreTriedInOrderAndNamesStayInsideTheFolder) {
   std::wstring name = L"first.cab";
   EXPECT_EQ(17, Locate(name, server_->Url("/forbid4/")));
   EXPECT_EQ(FaultServer::Body("/forbid4/first.cab"), ReadFileBytes(name));
+  // The download reads the answer the search opened: no second request.
   std::vector<std::string> paths = server_->Paths();
-  ASSERT_GE(paths.size(), 7u);
-  EXPECT_EQ("/missing/first.cab", paths[paths.size() - 7]);
+  ASSERT_GE(paths.size(), 6u);
+  EXPECT_EQ("/missing/first.cab", paths[paths.size() - 6]);
+  EXPECT_EQ(5, server_->Requests("/forbid4/first.cab"));
 
   size_t asked = server_->Paths().size();
   name = L"..\\escape.cab";
@@ -175,7 +188,8 @@ TEST_F(MediaLocatorTest, BrokenTransfersLeaveNothingBehind) {
   auto log = Log();
   EXPECT_EQ(1, CountContaining(log, L"   !=> 403 when attempt to access /forbid/a.cab"));
   EXPECT_EQ(1, CountContaining(log, L"   !=> Download of " + server_->Url("/short/a.cab") + L" stopped after 100 of 10000 bytes"));
-  EXPECT_EQ(3, CountContaining(log, L"stopped after"));
+  EXPECT_EQ(2, CountContaining(log, L"stopped after"));
+  EXPECT_EQ(1, CountContaining(log, L"   !=> Download of " + server_->Url("/stallbody/a.cab") + L" stalled: no byte for 2 seconds after 100 bytes"));
   // A length no byte count can be checked against is no length to trust.
   EXPECT_EQ(1, CountContaining(log, L"   !=> Download of " + server_->Url("/hugelength/a.cab") + L" refused: "));
 }
@@ -186,6 +200,93 @@ TEST_F(MediaLocatorTest, FileThatCannotBeCreatedGives64) {
   std::wstring name = L"c.cab";
   EXPECT_EQ(64, Locate(name));
   EXPECT_EQ(TempMedia() + L"c.cab", name);
+}
+
+}  // namespace
+
+namespace {
+
+// Each fault a server can put into a download, with the cabinet's digest
+// known: what Locate answers, what it logs, what is left, what was asked.
+TEST_F(MediaLocatorTest, FaultyTransfersAreRefusedResumedOrRestarted) {
+  struct Case {
+    const char* base;
+    int result;
+    const wchar_t* logged;
+    int requests;
+    bool rangeAsked;
+  };
+  const Case cases[] = {
+      {"/nolength/", 3, L"has SHA-256 ", 1, false},
+      {"/wrongbytes/", 3, L"has SHA-256 ", 1, false},
+      {"/stallbody/", 2, L"stalled: no byte for 1 seconds after 100 bytes", 1, false},
+      {"/trickle/", 2, L"ended by its deadline of 3 seconds after ", 1, false},
+      {"/range/", 17, L"resumed at byte 4", 2, true},
+      {"/norange/", 17, L"ignored the range: starting again", 2, true},
+  };
+  locator_.SetUp(root_, L"");
+  locator_.SetTransferLimits(3, 1);
+  int row = 0;
+  for (const Case& c : cases) {
+    std::string file = "row" + std::to_string(++row) + ".cab";
+    std::string path = std::string(c.base) + file;
+    std::string body = FaultServer::Body(path);
+    std::wstring name = FromUtf8(file);
+    DWORD start = GetTickCount();
+    size_t logged = Log().size();
+    EXPECT_EQ(c.result, Locate(name, server_->Url(c.base), DigestOf(body))) << c.base;
+    EXPECT_LT(GetTickCount() - start, 8000u) << c.base;
+    auto lines = Log();
+    lines.erase(lines.begin(), lines.begin() + logged);
+    EXPECT_EQ(1, CountContaining(lines, c.logged)) << c.base;
+    EXPECT_EQ(c.requests, server_->Requests(path)) << c.base;
+    auto ranges = server_->Ranges(path);
+    EXPECT_EQ(c.rangeAsked, ranges.size() == 2 && ranges[1] == "bytes=" + std::to_string(body.size() / 2) + "-")
+        << c.base;
+    if (c.result == 17) {
+      EXPECT_EQ(TempMedia() + FromUtf8(file), name) << c.base;
+      EXPECT_TRUE(body == ReadFileBytes(name)) << c.base;
+    } else {
+      // Neither the bad bytes nor a partial file stay behind.
+      EXPECT_EQ(FromUtf8(file), name) << c.base;
+      EXPECT_TRUE(FolderEntries(TempMedia()).empty()) << c.base;
+    }
+  }
+  // A server whose copy is refused is passed over for the next.
+  MediaLocator other;
+  other.SetLogPath(log_);
+  other.SetUp(root_, server_->Url("/wrongbytes/"));
+  std::string body = FaultServer::Body("/ok/next.cab");
+  std::wstring name = L"next.cab";
+  EXPECT_EQ(17, other.Locate(name, true, L"", server_->Url("/ok/"), DigestOf(body)));
+  EXPECT_EQ(1, server_->Requests("/wrongbytes/next.cab"));
+  EXPECT_TRUE(body == ReadFileBytes(name));
+}
+
+TEST_F(MediaLocatorTest, LocalCopiesWithAnotherDigestArePassedOverAndDownloadsDeleted) {
+  std::wstring intranet = ScratchFolder(L"intranet");
+  ScopedIntranetSetting setting(intranet);
+  locator_.SetUp(root_, L"");
+  const std::string right = "the cabinet its author made";
+  WriteFileBytes(root_ + L"a.cab", "another cabinet");
+  CreateDirectoryW(TempMedia().c_str(), nullptr);
+  WriteFileBytes(TempMedia() + L"a.cab", "an altered download");
+  WriteFileBytes(intranet + L"a.cab", right);
+  std::wstring name = L"a.cab";
+  EXPECT_EQ(1, Locate(name, L"", DigestOf(right)));
+  EXPECT_EQ(intranet + L"a.cab", name);
+  EXPECT_FALSE(PathExists(TempMedia() + L"a.cab"));
+  EXPECT_TRUE(PathExists(root_ + L"a.cab"));
+  auto log = Log();
+  EXPECT_EQ(1, CountContaining(log, L"   !=> " + root_ + L"a.cab has SHA-256 " + DigestOf("another cabinet") +
+                                        L", not the recorded " + DigestOf(right) + L": not used"));
+  EXPECT_EQ(2, CountContaining(log, L": not used"));
+
+  // Without a right copy anywhere: 3, the name unchanged.
+  name = L"a.cab";
+  EXPECT_EQ(3, Locate(name, L"", DigestOf("nothing here")));
+  EXPECT_EQ(L"a.cab", name);
+  RemoveTree(intranet);
 }
 
 }  // namespace

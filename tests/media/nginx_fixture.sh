@@ -3,7 +3,7 @@
 #   nginx_fixture.sh start DIR   writes DIR/port once nginx listens
 #   nginx_fixture.sh stop DIR
 # DIR/www/media holds the files; DIR/logs/access.log has one line per request:
-# "<uri> <status> <connection> <request number on the connection>".
+# "<uri> <status> <connection> <request number on the connection> <bytes sent>".
 set -eu
 action=$1
 dir=$2
@@ -56,7 +56,7 @@ error_log $dir/logs/error.log warn;
 events { worker_connections 64; }
 http {
   default_type application/octet-stream;
-  log_format media '\$request_uri \$status \$connection \$connection_requests';
+  log_format media '\$request_uri \$status \$connection \$connection_requests \$bytes_sent';
   access_log $dir/logs/access.log media;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;

@@ -94,7 +94,7 @@ bool WritePackDocument(const std::wstring& path, const PackDocumentSpec& spec) {
     xml += L"\r\n<Cabinet" + Attribute(L"Sequence", cabinet.sequence) + Attribute(L"Name", cabinet.name) +
            Attribute(L"Condition", cabinet.condition) + Attribute(L"Cost", cabinet.cost) +
            Attribute(L"FileCount", cabinet.fileCount) + Attribute(L"Directory", cabinet.directory) +
-           Attribute(L"Subscribe", cabinet.subscribe) + L"/>";
+           Attribute(L"Subscribe", cabinet.subscribe) + Attribute(L"SHA256", cabinet.sha256) + L"/>";
   }
   xml += L"</Files>\r\n<Registry>";
   for (const auto& profile : spec.profiles) {

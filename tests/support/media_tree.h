@@ -21,7 +21,7 @@ struct MasterDocumentSpec {
 };
 
 struct CabinetSpec {
-  std::wstring sequence, name, condition, cost, fileCount, directory, subscribe;
+  std::wstring sequence, name, condition, cost, fileCount, directory, subscribe, sha256;
 };
 
 struct ProfileEntrySpec {

@@ -2,10 +2,10 @@
 // an installation would, and shows what it logged while looking.
 //
 //   orvo-locate [--media-root DIR] [--url BASE] [--folder DIR]
-//               [--extra-url URL] [--download] NAME
+//               [--extra-url URL] [--download] [--sha256 DIGEST] NAME
 //
 // Exit status 0 when the file was found (result 1) or is in the temporary
-// media folder (17), the result itself (2, 64) otherwise, 87 for bad usage.
+// media folder (17), the result itself (2, 3, 64) otherwise, 87 for bad usage.
 #include <windows.h>
 
 #include <exception>
@@ -32,7 +32,7 @@ void PrintLine(const std::wstring& text) { Print(GetStdHandle(STD_OUTPUT_HANDLE)
 int Usage(const std::wstring& problem) {
   Print(GetStdHandle(STD_ERROR_HANDLE),
         problem + L"\r\nusage: orvo-locate [--media-root DIR] [--url BASE] [--folder DIR] [--extra-url URL] "
-                  L"[--download] NAME\r\n");
+                  L"[--download] [--sha256 DIGEST] NAME\r\n");
   return 87;
 }
 
@@ -60,7 +60,7 @@ void PrintLog(const std::wstring& path) {
 }
 
 int Run(int argc, wchar_t** argv) {
-  std::wstring mediaRoot, url, folder, extraUrl, name;
+  std::wstring mediaRoot, url, folder, extraUrl, digest, name;
   bool download = false;
   for (int i = 1; i < argc; ++i) {
     std::wstring arg = argv[i];
@@ -74,6 +74,7 @@ int Run(int argc, wchar_t** argv) {
     else if (arg == L"--url") ok = value(url);
     else if (arg == L"--folder") ok = value(folder);
     else if (arg == L"--extra-url") ok = value(extraUrl);
+    else if (arg == L"--sha256") ok = value(digest);
     else if (arg == L"--download") download = true;
     else if (arg.compare(0, 2, L"--") == 0) return Usage(L"unknown option " + arg);
     else if (name.empty()) name = arg;
@@ -86,7 +87,7 @@ int Run(int argc, wchar_t** argv) {
   orvo::MediaLocator& locator = orvo::MediaLocator::Instance();
   locator.SetLogPath(log);
   locator.SetUp(mediaRoot, url);
-  int result = locator.Locate(name, download, folder, extraUrl);
+  int result = locator.Locate(name, download, folder, extraUrl, digest);
   if (!log.empty()) {
     PrintLog(log);
     DeleteFileW(log.c_str());

@@ -12,6 +12,8 @@
 #include "content_pack.h"
 #include "decoder_io.h"
 #include "documents/contained_path.h"
+#include "file_digest.h"
+#include "media/sha256.h"
 #include "media_documents.h"
 #include "media_rules.h"
 #include "xml_text.h"
@@ -223,9 +225,26 @@ class Checker {
         continue;
       }
       fs::path file = cabinets / fs::u8path(*name);
-      CheckCabinetSet(file, (shownCabinets / fs::u8path(*name)).generic_u8string());
+      std::string shownFile = (shownCabinets / fs::u8path(*name)).generic_u8string();
+      CheckCabinetSet(file, shownFile);
+      if (const std::string* digest = cabinet->Attribute("SHA256")) CheckDigest(file, shownFile, *digest);
     }
     if (read == 0 && verbose_) std::printf("%s: Orvo %s has no cabinets\n", shown.c_str(), orvo.c_str());
+  }
+
+  // The installer takes no copy of the cabinet with another digest.
+  void CheckDigest(const fs::path& file, const std::string& shown, const std::string& recorded) {
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return;  // reported as missing
+    std::string actual = FileSha256(file);
+    if (recorded.size() != 64 || recorded.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      Problem(shown, "SHA256 '" + recorded + "' is not 64 hexadecimal digits: the installer refuses the cabinet");
+    } else if (actual.empty()) {
+      Problem(shown, "cannot be read to check its SHA-256");
+    } else if (!Sha256::SameDigest(recorded, actual)) {
+      Problem(shown, "has SHA-256 " + actual + ", the pack document records " + recorded +
+                         ": the installer refuses it");
+    }
   }
 
   // The cabinet, those that continue it, and its IndexFile.dat.

@@ -93,7 +93,8 @@ std::string PackDocumentText(const PackSpec& spec) {
     const CabinetSpec& cabinet = spec.cabinets[i];
     xml += "    <Cabinet" + Attribute("Sequence", std::to_string(i)) + Attribute("Name", cabinet.name) +
            Attribute("Cost", std::to_string(cabinet.cost)) + Attribute("FileCount", std::to_string(cabinet.fileCount)) +
-           Attribute("Directory", spec.directory) + "/>\r\n";
+           Attribute("Directory", spec.directory) + (cabinet.sha256.empty() ? "" : Attribute("SHA256", cabinet.sha256)) +
+           "/>\r\n";
   }
   xml += "  </Files>\r\n";
   if (!spec.profileXml.empty()) {

@@ -19,6 +19,7 @@ struct CabinetSpec {
   std::string name;
   uint64_t cost = 0;  // bytes the extraction writes: one progress tick per 5
   unsigned fileCount = 0;  // files the installation records
+  std::string sha256;      // of the cabinet the element names
 };
 
 struct PackSpec {

@@ -13,6 +13,7 @@
 #include "command_line.h"
 #include "content_pack.h"
 #include "documents/contained_path.h"
+#include "file_digest.h"
 #include "media_check.h"
 #include "media_documents.h"
 #include "media_schemas.h"
@@ -194,6 +195,8 @@ int Add(const Arguments& args) {
     size_t last = relative.find_last_of('\\');
     if ((last == std::string::npos ? relative : relative.substr(last + 1)) != orvo::cab::kPlaceholderName) ++entry.fileCount;
   }
+  entry.sha256 = FileSha256(cabinet);
+  if (entry.sha256.empty()) return Fail("cannot read " + cabinet.u8string());
   spec.cabinets.push_back(entry);
 
   fs::path packPath = orvoFolder / fs::u8path(name + ".xml");

@@ -65,6 +65,9 @@ A=m/Content/Alpha/Alpha.xml B=m/Content/Beta/Beta.xml
 [ "$(attr $A '//Cabinet/@Sequence')" = 0 ] || fail "Alpha's cabinet has no Sequence 0"
 [ "$(attr $A '//Cabinet/@FileCount')" = 3 ] || fail "Alpha's FileCount is $(attr $A '//Cabinet/@FileCount')"
 [ "$(attr $A '//Cabinet/@Directory')" = INSTALLDIR ] || fail "Alpha's cabinet Directory"
+# The digest of the first cabinet, the one the element names.
+[ "$(attr $A '//Cabinet/@SHA256')" = "$(sha256sum m/Content/Alpha/Alpha.cab | cut -d' ' -f1)" ] ||
+  fail "Alpha's SHA256 is not its cabinet's: $(attr $A '//Cabinet/@SHA256')"
 [ "$(attr $A '//PreferredRegions/Region')" = US ] || fail "Alpha's region"
 bytes=$(cat alpha/docs/lines.txt alpha/bin/noise.bin "alpha/docs/deep/a & b.txt" | wc -c)
 cost=$(attr $A '//Cabinet/@Cost')
@@ -112,16 +115,23 @@ broken() {
   grep -qx '1 problem' out.txt || fail "$what: more than that reported: $(cat out.txt)"
 }
 fresh() { rm -rf b && cp -r m b; }
+# For breaks inside a rebuilt cabinet: the digest would be a second problem.
+undigested() { fresh; sed -i 's/ SHA256="[0-9a-f]*"//' b/Content/Beta/Beta.xml; }
 
 fresh; rm b/Content/Alpha/Alpha2.cab
 broken "a missing cabinet of a set" 'Content/Alpha/Alpha2.cab: missing'
 fresh; rm b/Content/Beta/Beta.cab
 broken "a missing cabinet" 'Content/Beta/Beta.cab: missing'
-fresh; mkdir evil && (cd evil && printf 'F1%36s..\\evil.txt\r\nF2%36sok.txt\r\n' '' '' > IndexFile.dat &&
+undigested; mkdir evil && (cd evil && printf 'F1%36s..\\evil.txt\r\nF2%36sok.txt\r\n' '' '' > IndexFile.dat &&
   echo bad > F1 && echo ok > F2 && gcab -c ../b/Content/Beta/Beta.cab IndexFile.dat F1 F2)
 broken "an index that leaves the target folder" "maps F1 to '..\\\\evil.txt', which is not inside"
 fresh; head -c 2000 m/Content/Alpha/Alpha2.cab > b/Content/Alpha/Alpha2.cab
 broken "a cut cabinet" 'Content/Alpha/Alpha.cab: its set cannot be decoded'
+# A byte the decoder does not read: only the digest tells.
+fresh; printf 'X' | dd of=b/Content/Beta/Beta.cab bs=1 seek=5 conv=notrunc 2>/dev/null
+broken "a cabinet altered in place" 'Content/Beta/Beta.cab: has SHA-256 [0-9a-f]*, the pack document records'
+fresh; sed -i 's/SHA256="\([0-9a-f]*\)"/SHA256="\1\1"/' b/Content/Beta/Beta.xml
+broken "a digest of the wrong length" "SHA256 '[0-9a-f]*' is not 64 hexadecimal digits"
 fresh; head -c 400 $A > b/Content/Alpha/Alpha.xml
 broken "a cut pack document" 'Content/Alpha/Alpha.xml: not well-formed XML: line'
 fresh; sed -i 's/ Name="Alpha.cab"//' b/Content/Alpha/Alpha.xml
@@ -141,7 +151,7 @@ fresh; sed -i 's/ Directory="USERDATA"//' b/Content/Beta/Beta.xml
 broken "a cabinet without a target" 'Beta.cab has neither Directory nor Subscribe'
 fresh; sed -i 's|</Orvos>|<Orvo Name="Alpha"><MediaPath>Alpha\\Alpha.xml</MediaPath></Orvo></Orvos>|' b/Content/master.xml
 broken "an Orvo listed twice" 'Orvo Alpha is listed twice'
-fresh; (cd evil && printf 'F2%36sok.txt\r\n' '' > IndexFile.dat && echo x > F3 &&
+undigested; (cd evil && printf 'F2%36sok.txt\r\n' '' > IndexFile.dat && echo x > F3 &&
   gcab -c ../b/Content/Beta/Beta.cab IndexFile.dat F2 F3)
 broken "a stored file the index leaves out" 'IndexFile.dat has no entry for F3'
 
