@@ -9,6 +9,7 @@
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
 #include "catalog/initial_selection.h"
+#include "catalog/product_folders.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 #include "media/media_locator.h"
@@ -347,8 +348,9 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
   if (!secondaryOrPatch) master.Save();
 
   std::wstring guid = session.GetProperty(L"_ORVOGUID", true);
-  std::wstring handOver =
-      HandOverData{session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG")}.Encode();
+  HandOverData data{session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG")};
+  data.SetProductFolders(ResolveProductFolders(catalog));
+  std::wstring handOver = data.Encode();
   session.SetPropertyText(L"orvo_Install" + guid, handOver);
   session.SetPropertyText(L"orvo_Remove" + guid, handOver);
   session.SetPropertyText(L"orvo_CloneProfiles" + guid, installedPath);

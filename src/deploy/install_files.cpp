@@ -11,6 +11,7 @@
 #include "deploy/deployment_state.h"
 #include "deploy/install_handler.h"
 #include "deploy/reference_document.h"
+#include "deploy/trusted_folders.h"
 #include "documents/paths.h"
 
 namespace orvo {
@@ -57,12 +58,7 @@ struct InstallRun {
 
   // Strictly below common application data, without any step out of it:
   // opening anything else to all users would open far more than the content.
-  bool IsBelowCommonAppData(const std::wstring& folder) const {
-    if (commonAppData.empty() || folder.compare(0, commonAppData.size(), commonAppData) != 0) return false;
-    std::wstring rest = folder.substr(commonAppData.size());
-    while (!rest.empty() && rest.back() == L'\\') rest.pop_back();
-    return IsContainedRelativePath(rest);
-  }
+  bool IsBelowCommonAppData(const std::wstring& folder) const { return IsStrictlyBelow(folder, commonAppData); }
 
   void Grant(const std::wstring& folder, const wchar_t* message) {
     auto& session = InstallerSession::Instance();
@@ -237,6 +233,7 @@ unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog) {
   }
   long long start = static_cast<long long>(std::time(nullptr));
   if (!run.index.CollectDirectories(state.productCode, run.product, run.users)) return ERROR_SUCCESS;
+  KeepTrustedFolders(state.productFolders, run.product, run.users);
   run.localFolders = SplitList(run.index.GetIndexedProperty(state.productCode, L"CD_LOCAL_FOLDERS"));
   run.sharedFolders = SplitList(run.index.GetIndexedProperty(state.productCode, L"CD_SHARED_FOLDERS"));
   run.noOverwrite = SplitList(run.index.GetIndexedProperty(state.productCode, L"CD_NO_OVERWRITE"));

@@ -5,6 +5,7 @@
 
 #include "action/installer_session.h"
 #include "deploy/deployment_state.h"
+#include "deploy/reference_entries.h"
 #include "documents/paths.h"
 
 namespace orvo {
@@ -12,7 +13,9 @@ namespace {
 
 DomElement* FindOrAppend(DomElement* parent, const std::wstring& tag, const std::wstring& attribute,
                          const std::wstring& value) {
-  DomElement* found = FindChildElement(parent, tag, attribute, value);
+  // Paths match as the file system matches them; a cabinet's name exactly.
+  DomElement* found =
+      tag == L"Cabinet" ? FindChildElement(parent, tag, attribute, value) : FindPathChild(parent, tag, attribute, value);
   if (found) return found;
   DomElement* created = parent->getOwnerDocument()->createElement(tag.c_str());
   created->setAttribute(attribute.c_str(), value.c_str());
@@ -29,6 +32,7 @@ bool LocateExtractionPath(DomDocument* document, const std::wstring& cabinet) {
   state.subDirectoryElement = nullptr;
   DomElement* root = document ? document->getDocumentElement() : nullptr;
   if (!root) return false;
+  MergeSamePathEntries(root);
   DomElement* cabinets = FirstChildElement(root, L"Cabinets");
   if (!cabinets) {
     cabinets = document->createElement(L"Cabinets");
@@ -65,7 +69,7 @@ bool DecideFileCopy(const std::wstring& filePath) {
   if (!state.subDirectoryElement || filePath.empty()) return true;
 
   std::wstring name = LastPathComponent(filePath);
-  DomElement* file = FindChildElement(state.subDirectoryElement, L"File", L"Name", name);
+  DomElement* file = FindPathChild(state.subDirectoryElement, L"File", L"Name", name);
   if (!file) {
     file = state.subDirectoryElement->getOwnerDocument()->createElement(L"File");
     // "ref" is required: a File without it would make the document invalid.
@@ -74,7 +78,7 @@ bool DecideFileCopy(const std::wstring& filePath) {
     state.subDirectoryElement->appendChild(file);
   }
   std::wstring refs = AttributeText(file, L"ref");
-  if (refs.find(state.productCode) == std::wstring::npos) {
+  if (!HasProductCode(refs, state.productCode)) {
     refs.insert(0, state.productCode);
     file->setAttribute(L"ref", refs.c_str());
   }

@@ -9,6 +9,7 @@
 
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
+#include "documents/contained_path.h"
 
 namespace orvo {
 
@@ -152,8 +153,52 @@ bool IsAbsolutePath(const std::wstring& path) {
 bool IsUsableFolder(const std::wstring& folder) { return IsAbsolutePath(folder); }
 
 std::wstring FoldCase(std::wstring text) {
-  if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+  if (text.empty()) return text;
+  // The invariant upper-case table, as CompareStringOrdinal with
+  // ignore-case and the file system use: no locale changes the result.
+  int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()), nullptr, 0,
+                           nullptr, nullptr, 0);
+  if (size != int(text.size())) {
+    CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+  }
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()), &text[0], size, nullptr,
+                nullptr, 0);
   return text;
+}
+
+std::wstring PathKey(const std::wstring& path) {
+  std::wstring key;
+  key.reserve(path.size());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring component = path.substr(start, end - start);
+    // "." and ".." keep their dots: only names lose them.
+    if (component != L"." && component != L"..") {
+      while (!component.empty() && (component.back() == L'.' || component.back() == L' ')) component.pop_back();
+    }
+    key += component;
+    if (end == path.size()) break;
+    key += L'\\';
+    start = end + 1;
+  }
+  return FoldCase(key);
+}
+
+bool SamePathKey(const std::wstring& a, const std::wstring& b) {
+  return CombinePath(PathKey(a)) == CombinePath(PathKey(b));
+}
+
+bool IsStrictlyBelow(const std::wstring& path, const std::wstring& folder) {
+  if (folder.empty() || path.empty()) return false;
+  std::wstring base = CombinePath(PathKey(folder));
+  std::wstring key = PathKey(path);
+  while (!key.empty() && key.back() == L'\\') key.pop_back();
+  // No "..", stream or device below the folder either.
+  return key.size() > base.size() && key.compare(0, base.size(), base) == 0 &&
+         IsContainedRelativePath(key.substr(base.size()));
 }
 
 bool PathExists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }

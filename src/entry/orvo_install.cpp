@@ -4,6 +4,7 @@
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
+#include "deploy/deployment_state.h"
 #include "deploy/cabinet_extractor.h"
 #include "deploy/install_files.h"
 #include "deploy/progress_window.h"
@@ -23,6 +24,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
 
     HandOverData data = HandOverData::Decode(session.GetProperty(L"CustomActionData"));
     session.Classify(data.installType);
+    DeploymentState::Instance().productFolders = data.ProductFolders();
     ShownWindow window(data.windowTitle);
     unsigned type = session.installType();
     if (type & IT_UNINSTALL) {
