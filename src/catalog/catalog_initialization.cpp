@@ -8,6 +8,7 @@
 
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
+#include "catalog/untrusted_paths.h"
 #include "catalog/initial_selection.h"
 #include "catalog/product_folders.h"
 #include "documents/paths.h"
@@ -84,7 +85,7 @@ std::wstring FindSetupFolder(const std::wstring& sourceFolder) {
     wchar_t module[260] = {0};
     if (!GetModuleFileNameExW(process.get(), nullptr, module, 260)) continue;
     std::wstring path = FoldCase(module);
-    if (path.find(L"setup.exe") == std::wstring::npos) continue;
+    if (path.find(L"SETUP.EXE") == std::wstring::npos) continue;
     std::wstring candidate = CombinePath(ParentFolder(path), relative);
     if (PathExists(candidate)) return candidate;
   }
@@ -207,7 +208,7 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
     master.Save();
   }
 
-  MediaLocator::Instance().SetUp(ChildText(root, L"MediaRoot"), ChildText(root, L"URL"));
+  MediaLocator::Instance().SetUp(TrustedMediaRoot(master), ChildText(root, L"URL"));
   if (!secondaryOrPatch) MergeDeploymentDocument(master);
 
   catalog.Load(master, (type & IT_SECONDARY) == 0);
@@ -348,7 +349,10 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
   if (!secondaryOrPatch) master.Save();
 
   std::wstring guid = session.GetProperty(L"_ORVOGUID", true);
-  HandOverData data{session.installTypeText(), installedPath, session.GetProperty(L"ORVO_DOWNLOADDIALOG")};
+  HandOverData data;
+  data.installType = session.installTypeText();
+  data.masterDocument = installedPath;
+  data.windowTitle = session.GetProperty(L"ORVO_DOWNLOADDIALOG");
   data.SetProductFolders(ResolveProductFolders(catalog));
   std::wstring handOver = data.Encode();
   session.SetPropertyText(L"orvo_Install" + guid, handOver);

@@ -1,5 +1,6 @@
 #include "deploy/reference_entries.h"
 
+#include "action/installer_session.h"
 #include "documents/paths.h"
 
 namespace orvo {

@@ -10,6 +10,7 @@
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
 #include "documents/contained_path.h"
+#include "documents/linked_folders.h"
 
 namespace orvo {
 
@@ -238,12 +239,17 @@ bool EnsureFolder(const std::wstring& folder, const std::wstring& name) {
   }
   if (!IsFolder(folder)) EnsureFolder(ParentFolder(folder), LastPathComponent(folder));
   if (name.empty()) return true;
+  // Never a folder made through a link: the elevated actions create here.
+  if (!LinkOnTheWay(folder).empty()) return false;
   // CombinePath rather than plain concatenation: a folder given without
   // its trailing backslash must not fuse with the name.
   return CreateDirectoryW(CombinePath(folder, name).c_str(), nullptr) != 0;
 }
 
 bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive) {
+  // A link above the path would lead the deletion elsewhere; the path's own
+  // link goes alone below.
+  if (!LinkOnTheWay(ParentFolder(path)).empty()) return false;
   if (IsFolder(path)) {
     if (!recursive || IsLinkedFolder(path)) return RemoveDirectoryW(path.c_str()) != 0;
     TextList folders = ListFolder(path, kListFolders, true);
@@ -283,6 +289,7 @@ TextList FindFiles(const std::wstring& folder, const std::wstring& mask, bool re
 bool CopyPath(const std::wstring& source, const std::wstring& target, bool overwrite) {
   if (!IsFolder(source)) {
     EnsureFolder(ParentFolder(target));
+    if (!LinkOnTheWay(target).empty()) return false;
     return CopyFileW(source.c_str(), target.c_str(), overwrite ? FALSE : TRUE) != 0;
   }
   TextList folders = ListFolder(source, kListFolders, true);

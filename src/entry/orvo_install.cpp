@@ -4,6 +4,7 @@
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
+#include "catalog/untrusted_paths.h"
 #include "deploy/deployment_state.h"
 #include "deploy/cabinet_extractor.h"
 #include "deploy/install_files.h"
@@ -35,7 +36,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
     XmlDocument master;
     DomDocument* document = nullptr;
     if (!LoadDocument(master, data.masterDocument, document, WriteToInstallLog) || !document) return ERROR_SUCCESS;
-    MediaLocator::Instance().SetUp(ChildText(master.root(), L"MediaRoot"), ChildText(master.root(), L"URL"));
+    MediaLocator::Instance().SetUp(TrustedMediaRoot(master), ChildText(master.root(), L"URL"));
 
     OrvoCatalog catalog;
     catalog.Load(master, !(type & IT_SECONDARY));

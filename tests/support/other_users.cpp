@@ -3,6 +3,7 @@
 #include "appindex/app_index.h"
 #include "documents/paths.h"
 #include "registry/registry_key.h"
+#include "support/links.h"
 
 namespace orvo::test {
 
@@ -47,7 +48,11 @@ bool RecordUser(const std::wstring& productCode, const std::wstring& user,
   }
   DomElement* folders = FirstChildElement(entry, L"Directories");
   if (!folders) folders = static_cast<DomElement*>(entry->appendChild(index.document()->createElement(L"Directories")));
-  for (const auto& [name, folder] : directories) index.SetNameData(folders, L"Directory", name, folder);
+  for (const auto& [name, folder] : directories) {
+    index.SetNameData(folders, L"Directory", name, folder);
+    // The system records where the user's profile is: above application data.
+    if (name == L"AppDataFolder" && !RecordProfile(user, ParentFolder(folder))) return false;
+  }
   return index.Save();
 }
 
