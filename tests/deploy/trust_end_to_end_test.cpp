@@ -54,7 +54,8 @@ class TrustEndToEnd : public ::testing::Test {
     Clean();
   }
   void Clean() {
-    for (const auto& path : {media_, outside_, shared_ + L"Docs\\Linked"}) RemoveTree(path);
+    RemoveFolderLink(shared_ + L"Docs\\Linked");
+    for (const auto& path : {media_, outside_}) RemoveTree(path);
     RemoveTree(shared_);
     DeleteFileW(userReference_.c_str());
     DeleteFileW(CombinePath(ParentFolder(userReference_), L"orvo_ref.xsd").c_str());
@@ -94,7 +95,7 @@ class TrustEndToEnd : public ::testing::Test {
 TEST_F(TrustEndToEnd, NothingAUserPlantsSteersTheElevatedActions) {
   const std::wstring one = media_ + L"one\\", two = media_ + L"two\\";
   WriteMedia(one, first_, code1_, {{L"Docs\\Readme.txt", "shared"}, {L"Docs\\Linked\\inner.txt", "inner"}});
-  WriteMedia(two, second_, code2_, {{L"DOCS\\README.TXT", "shared"}});
+  WriteMedia(two, second_, code2_, {{L"DOCS\\README.TXT", "shared"}, {L"DOCS\\LINKED\\inner.txt", "planted"}});
   ASSERT_EQ(0u, Run(L"/i \"" + one + L"OrvoTrustOne.msi\" /qn ORVO_SELECTED=Common"));
   ASSERT_EQ("inner", ReadFileBytes(shared_ + L"Docs\\Linked\\inner.txt"));
   ExpectLogged(L"  !-> Refused property orvo_Install_ONE: the library's own");
@@ -160,8 +161,8 @@ TEST_F(TrustEndToEnd, NothingAUserPlantsSteersTheElevatedActions) {
   ExpectLogged(L"  !-> Refused folder " + outside_ + L"Local\\ of directory LocalAppDataFolder for user intruder");
   ExpectLogged(L"  !-> Refused " + outside_ + L": not a folder of this product");
   ExpectLogged(L"  !=> Refused OrvoInstallRoot, MasterDocumentFolder and MediaRoot of " + installed);
-  ExpectLogged(L"!=> Failed to create folder: " + shared_ + L"Docs\\Linked\\inner.txt (refused: " + shared_ +
-               L"Docs\\Linked is a link)");
+  ExpectLogged(L"!=> Failed to create folder: " + shared_ + L"DOCS\\LINKED\\inner.txt (refused: " + shared_ +
+               L"DOCS\\LINKED is a link)");
   ExpectLogged(L"  !-> Refused " + shared_ + L"Docs\\Linked\\: " + shared_ + L"Docs\\Linked is a link");
 }
 

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace orvo::test {
 
 namespace {
@@ -22,26 +25,46 @@ std::string UnixPath(const std::wstring& path) {
   return text;
 }
 
-}  // namespace
-
-bool PlantFolderLink(const std::wstring& linkPath, const std::wstring& target) {
-  std::wstring link = linkPath;
-  while (!link.empty() && link.back() == L'\\') link.pop_back();
-  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsReparsePoint(link))
-    return true;
-  // Wine runs a Unix program started by its Unix path.
-  std::string from = UnixPath(target), to = UnixPath(link);
-  if (from.empty() || to.empty()) return false;
-  std::wstring command = L"Z:\\bin\\ln -sfn \"" + std::wstring(from.begin(), from.end()) + L"\" \"" +
-                         std::wstring(to.begin(), to.end()) + L"\"";
+// Wine runs a Unix program started by its Unix path.
+bool RunUnix(const std::wstring& program, const std::vector<std::wstring>& paths) {
+  std::wstring command = program;
+  for (const auto& path : paths) {
+    std::string unix = UnixPath(path);
+    if (unix.empty()) return false;
+    command += L" \"" + std::wstring(unix.begin(), unix.end()) + L"\"";
+  }
   STARTUPINFOW startup{sizeof startup};
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return false;
-  WaitForSingleObject(process.hProcess, 10000);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  return true;
+}
+
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool PlantFolderLink(const std::wstring& linkPath, const std::wstring& target) {
+  std::wstring link = WithoutTrailingBackslash(linkPath);
+  if (CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsReparsePoint(link))
+    return true;
+  RemoveDirectoryW(link.c_str());
+  if (!RunUnix(L"Z:\\bin\\ln -sfn", {target, link})) return false;
+  // Wine does not wait for a Unix program to end: the link shows up later.
+  for (int i = 0; i < 100 && !IsReparsePoint(link); ++i) Sleep(50);
   return IsReparsePoint(link);
+}
+
+void RemoveFolderLink(const std::wstring& linkPath) {
+  std::wstring link = WithoutTrailingBackslash(linkPath);
+  if (RemoveDirectoryW(link.c_str()) || DeleteFileW(link.c_str())) return;
+  RunUnix(L"Z:\\bin\\rm -f", {link});
+  for (int i = 0; i < 100 && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
 }
 
 bool RecordProfile(const std::wstring& user, const std::wstring& profileFolder) {
