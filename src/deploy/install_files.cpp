@@ -8,6 +8,7 @@
 #include "appindex/app_index.h"
 #include "deploy/cabinet_extractor.h"
 #include "documents/contained_path.h"
+#include "documents/linked_folders.h"
 #include "deploy/deployment_state.h"
 #include "deploy/install_handler.h"
 #include "deploy/reference_document.h"
@@ -63,6 +64,12 @@ struct InstallRun {
   void Grant(const std::wstring& folder, const wchar_t* message) {
     auto& session = InstallerSession::Instance();
     session.Log(message, folder);
+    // The grant would reach whatever a link leads to.
+    std::wstring link = LinkOnTheWay(folder);
+    if (!link.empty()) {
+      session.Log(L" !=> Refused to grant access through %s: it is a link", link);
+      return;
+    }
     unsigned long error = GrantAuthenticatedUsers(folder);
     if (error != 0) session.Log(L" !=> Failed to grant access, error: %s", SystemErrorText(error));
   }

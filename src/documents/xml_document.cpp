@@ -391,6 +391,8 @@ bool WriteResourceFile(int resourceId, const std::wstring& path) {
 }
 
 void ProvideReferenceSchema(const std::wstring& documentPath) {
+  // Users own the folders of their documents: nothing goes through a link.
+  if (!LinkOnTheWay(documentPath).empty()) return;
   if (!IsExistingFile(documentPath)) WriteResourceFile(kEmptyReferenceDocument, documentPath);
   std::wstring schema = CombinePath(ParentFolder(documentPath), L"orvo_ref.xsd");
   if (std::find(g_providedSchemas.begin(), g_providedSchemas.end(), schema) != g_providedSchemas.end()) return;

@@ -51,7 +51,10 @@ bool RecordUser(const std::wstring& productCode, const std::wstring& user,
   for (const auto& [name, folder] : directories) {
     index.SetNameData(folders, L"Directory", name, folder);
     // The system records where the user's profile is: above application data.
-    if (name == L"AppDataFolder" && !RecordProfile(user, ParentFolder(folder))) return false;
+    if (name != L"AppDataFolder") continue;
+    std::wstring profile = ParentFolder(folder);
+    if (FoldCase(LastPathComponent(profile)) == L"APPDATA") profile = ParentFolder(profile);
+    if (!RecordProfile(user, profile)) return false;
   }
   return index.Save();
 }
