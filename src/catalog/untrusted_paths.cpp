@@ -48,7 +48,7 @@ bool MasterPathsAgree(const XmlDocument& master) {
   if (!mediaRoot.empty() && !IsPlainFullPath(mediaRoot)) return false;
   std::wstring folder = masterFolder;
   StripTrailingBackslashes(folder);
-  return folder.empty() || IsSafeMediaPath(folder, mediaRoot);
+  return folder.empty() || SamePathKey(folder, mediaRoot) || IsSafeMediaPath(folder, mediaRoot);
 }
 
 std::wstring TrustedMediaRoot(const XmlDocument& master) {

@@ -16,14 +16,13 @@ bool IsProductFolder(const TextList& productFolders, const std::wstring& folder)
 
 void KeepTrustedFolders(const TextList& productFolders, DirectoryTable& product, UserDirectoryTables& users) {
   auto& session = InstallerSession::Instance();
-  for (auto it = product.begin(); it != product.end();) {
-    if (it->second.path.empty() || IsProductFolder(productFolders, it->second.path)) {
-      ++it;
-      continue;
-    }
+  // The entry stays without its folder: its flags still decide how the
+  // directory is installed (per-user ones take the users' tables).
+  for (auto& [name, entry] : product) {
+    if (entry.path.empty() || IsProductFolder(productFolders, entry.path)) continue;
     session.Log(L"  !-> Refused folder %s of directory %s: not a folder the installer resolved for this product",
-                it->second.path, it->first);
-    it = product.erase(it);
+                entry.path, name);
+    entry.path.clear();
   }
   for (auto& [user, table] : users) {
     std::wstring profile;

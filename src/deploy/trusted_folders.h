@@ -8,8 +8,9 @@
 
 namespace orvo {
 
-// Drops (and logs) every entry of the tables whose folder does not count
-// by the rule above; productFolders are the handed-over folders.
+// Clears the folder of every product entry, and drops every user entry,
+// whose folder does not count by the rule above, each logged;
+// productFolders are the handed-over folders.
 void KeepTrustedFolders(const TextList& productFolders, DirectoryTable& product, UserDirectoryTables& users);
 
 // Whether the folder is one of productFolders (compared as the system does).

@@ -18,8 +18,8 @@ const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion
 std::wstring ProfileImagePath(HKEY list, const std::wstring& sid) {
   wchar_t buffer[MAX_PATH] = {0};
   DWORD size = sizeof buffer - sizeof(wchar_t);
-  if (RegGetValueW(list, sid.c_str(), L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, buffer,
-                   &size) != ERROR_SUCCESS)
+  // REG_SZ asked for: a REG_EXPAND_SZ value comes expanded.
+  if (RegGetValueW(list, sid.c_str(), L"ProfileImagePath", RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
     return std::wstring();
   std::wstring path(buffer);
   return IsAbsolutePath(path) ? CombinePath(path) : std::wstring();

@@ -22,6 +22,9 @@ using namespace orvo::test;
 
 namespace {
 
+// The hand-over up to its last field, the product's folders.
+std::wstring BeforeFolders(const std::wstring& handOver) { return handOver.substr(0, handOver.rfind(L';') + 1); }
+
 const wchar_t kRoot[] = L"Software\\OrvoTests\\OrvoInitE2E";
 const wchar_t kHandover[] = L"Software\\OrvoTests\\OrvoInitE2E\\Handover";
 
@@ -180,8 +183,10 @@ TEST_F(OrvoInitEndToEnd, InstallChangeAndRemoveDecideEachOrvo) {
               ChildText(FindChildElement(FirstChildElement(view.root, L"Orvos"), L"Orvo", L"Name", L"A"), L"InstallPath"));
   }
   std::wstring type = InstallTypeToText(IT_NEWINSTALL);
-  EXPECT_EQ(type + L";" + master + L";", RegistryText(kHandover, L"Install")) << "an empty window title keeps its field";
-  EXPECT_EQ(type + L";" + master + L";", RegistryText(kHandover, L"Remove"));
+  EXPECT_EQ(type + L";" + master + L";;;;", BeforeFolders(RegistryText(kHandover, L"Install"))) << "an empty window title keeps its field";
+  EXPECT_EQ(type + L";" + master + L";;;;", BeforeFolders(RegistryText(kHandover, L"Remove")));
+  EXPECT_NE(std::wstring::npos, RegistryText(kHandover, L"Install").find(L";;;;" + ParentFolder(ParentFolder(master))))
+      << "field 5 starts with the product's folder";
   EXPECT_EQ(master, RegistryText(kHandover, L"Clone"));
   EXPECT_EQ(L"red Orvo Test Product", RegistryText(kHandover, L"Color")) << "A's application default, formatted";
   EXPECT_EQ(L"square", RegistryText(kHandover, L"Shape"));
@@ -214,7 +219,7 @@ TEST_F(OrvoInitEndToEnd, InstallChangeAndRemoveDecideEachOrvo) {
   }
   EXPECT_EQ(L"A", IndexProperty(L"ORVO_SUPERCEDED"));
   EXPECT_EQ(L"B;C", IndexProperty(L"ORVO_SELECTED"));
-  EXPECT_EQ(InstallTypeToText(IT_REINSTALL | IT_ADDREMOVE) + L";" + master + L";", RegistryText(kHandover, L"Install"));
+  EXPECT_EQ(InstallTypeToText(IT_REINSTALL | IT_ADDREMOVE) + L";" + master + L";;;;", BeforeFolders(RegistryText(kHandover, L"Install")));
   EXPECT_EQ(L"green", RegistryText(kHandover, L"Color")) << "C present, A leaving: C's value wins";
 
   // Removal: every displayed, installed Orvo goes.
