@@ -8,8 +8,10 @@
 
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
+#include "catalog/untrusted_paths.h"
 #include "catalog/initial_selection.h"
 #include "documents/journal.h"
+#include "catalog/product_folders.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 #include "media/http_session.h"
@@ -85,7 +87,7 @@ std::wstring FindSetupFolder(const std::wstring& sourceFolder) {
     wchar_t module[260] = {0};
     if (!GetModuleFileNameExW(process.get(), nullptr, module, 260)) continue;
     std::wstring path = FoldCase(module);
-    if (path.find(L"setup.exe") == std::wstring::npos) continue;
+    if (path.find(L"SETUP.EXE") == std::wstring::npos) continue;
     std::wstring candidate = CombinePath(ParentFolder(path), relative);
     if (PathExists(candidate)) return candidate;
   }
@@ -208,7 +210,7 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
     master.Save();
   }
 
-  MediaLocator::Instance().SetUp(ChildText(root, L"MediaRoot"), ChildText(root, L"URL"));
+  MediaLocator::Instance().SetUp(TrustedMediaRoot(master), ChildText(root, L"URL"));
   if (!secondaryOrPatch) MergeDeploymentDocument(master);
 
   catalog.Load(master, (type & IT_SECONDARY) == 0);
@@ -359,6 +361,7 @@ int InitializeCatalog(OrvoCatalog& catalog, const std::function<void()>& afterHa
   // The deferred actions read no properties: the download limits travel along.
   data.downloadDeadline = std::to_wstring(MediaLocator::Instance().deadline());
   data.downloadStall = std::to_wstring(HttpSession::timeout() / 1000);
+  data.SetProductFolders(ResolveProductFolders(catalog));
   std::wstring handOver = data.Encode();
   session.SetPropertyText(L"orvo_Install" + guid, handOver);
   session.SetPropertyText(L"orvo_Remove" + guid, handOver);

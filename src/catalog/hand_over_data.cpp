@@ -16,6 +16,7 @@ enum Field {
   kWindowTitle = 2,
   kUserName = 3,
   kForceDelete = 4,
+  kProductFolders = 5,
   kTransaction = 6,
   kDownloadDeadline = 7,
   kDownloadStall = 8,
@@ -24,7 +25,8 @@ enum Field {
 
 std::wstring HandOverData::Encode() const {
   return installType + L";" + masterDocument + L";" + windowTitle + L";" + userName + L";" +
-         (forceDelete ? L"1" : L"") + L";;" + transaction + L";" + downloadDeadline + L";" + downloadStall;
+         (forceDelete ? L"1" : L"") + L";" + productFolders + L";" + transaction + L";" + downloadDeadline + L";" +
+         downloadStall;
 }
 
 HandOverData HandOverData::Decode(const std::wstring& data) {
@@ -34,11 +36,20 @@ HandOverData HandOverData::Decode(const std::wstring& data) {
   fields.windowTitle = FieldAt(data, kWindowTitle);
   fields.userName = FieldAt(data, kUserName);
   fields.forceDelete = FieldAt(data, kForceDelete) == L"1";
+  fields.productFolders = FieldAt(data, kProductFolders);
   fields.transaction = FieldAt(data, kTransaction);
   fields.downloadDeadline = FieldAt(data, kDownloadDeadline);
   fields.downloadStall = FieldAt(data, kDownloadStall);
   return fields;
 }
+
+TextList HandOverData::ProductFolders() const {
+  TextList folders;
+  SplitText(productFolders, L"|", folders, true);
+  return folders;
+}
+
+void HandOverData::SetProductFolders(const TextList& folders) { productFolders = JoinText(folders, L"|"); }
 
 std::wstring RollbackData::Encode() const { return journalFolder + L";" + transaction; }
 

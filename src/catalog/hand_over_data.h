@@ -5,6 +5,8 @@
 #pragma once
 #include <string>
 
+#include "documents/text_lists.h"
+
 namespace orvo {
 
 struct HandOverData {
@@ -15,13 +17,18 @@ struct HandOverData {
   // evaluates no condition, and runs as LocalSystem, not as the user.
   std::wstring userName;        // the installing user, as the immediate action saw it
   bool forceDelete = false;     // FORCE_FILE_DELETE_ON_UNINSTALL held: "1", else empty
-  // Field 5 is kept for the product's folders.
+  // The product's folders as the installer resolved them, joined with "|":
+  // the only folders a deferred action may take from the index as given.
+  std::wstring productFolders;
   std::wstring transaction;     // names this installation's rollback journals
   std::wstring downloadDeadline;  // seconds a download may take in all
   std::wstring downloadStall;     // seconds a download may go without a byte
 
   std::wstring Encode() const;
   static HandOverData Decode(const std::wstring& data);
+
+  TextList ProductFolders() const;
+  void SetProductFolders(const TextList& folders);
 };
 
 // The "CustomActionData" of the rollback and commit actions

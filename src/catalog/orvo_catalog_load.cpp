@@ -80,6 +80,16 @@ size_t OrvoCatalog::Load(XmlDocument& master, bool downloads) {
   std::wstring installRoot = ChildText(root, L"OrvoInstallRoot");
   std::wstring masterFolder = ChildText(root, L"MasterDocumentFolder");
   std::wstring mediaRoot = ChildText(root, L"MediaRoot");
+  // Moved paths would copy pack documents from and to wherever they name.
+  if (!MasterPathsAgree(master)) {
+    session.Log(L"  !=> Refused OrvoInstallRoot, MasterDocumentFolder and MediaRoot of %s: they do not agree with "
+                L"the folder it was loaded from",
+                master.path());
+    installRoot.clear();
+    masterFolder.clear();
+    mediaRoot.clear();
+  }
+  if (installRoot.empty()) installRoot = ParentFolder(master.path());
   if (mediaRoot.empty()) mediaRoot = MediaLocator::Instance().mediaRoot();
   session.Log(L"  => Orvos:");
   DomNodeList* elements = master.document()->getElementsByTagName(L"Orvo");

@@ -1,7 +1,10 @@
 #include "catalog/untrusted_paths.h"
 
+#include "action/installer_session.h"
 #include "documents/contained_path.h"
 #include "documents/paths.h"
+
+#include <algorithm>
 
 namespace orvo {
 
@@ -13,6 +16,13 @@ std::wstring Lower(std::wstring text) {
     if (c == L'/') c = L'\\';
   }
   return text;
+}
+// A full path without "." or ".." steps (a root alone counts).
+bool IsPlainFullPath(const std::wstring& path) {
+  if (!IsAbsolutePath(path)) return false;
+  std::wstring rest = path.substr(std::min(path.size(), VolumeRoot(path).size()));
+  StripTrailingBackslashes(rest);
+  return rest.empty() || IsContainedRelativePath(rest);
 }
 }  // namespace
 
@@ -26,6 +36,23 @@ bool IsSafeMediaPath(const std::wstring& text, const std::wstring& mediaRoot) {
   std::wstring path = Lower(text);
   if (path.compare(0, root.size(), root) != 0) return false;
   return IsContainedRelativePath(text.substr(root.size()));
+}
+
+bool MasterPathsAgree(const XmlDocument& master) {
+  DomElement* root = master.root();
+  if (!root) return false;
+  std::wstring installRoot = ChildText(root, L"OrvoInstallRoot");
+  std::wstring masterFolder = ChildText(root, L"MasterDocumentFolder");
+  std::wstring mediaRoot = ChildText(root, L"MediaRoot");
+  if (!installRoot.empty() && !SamePathKey(installRoot, ParentFolder(master.path()))) return false;
+  if (!mediaRoot.empty() && !IsPlainFullPath(mediaRoot)) return false;
+  std::wstring folder = masterFolder;
+  StripTrailingBackslashes(folder);
+  return folder.empty() || SamePathKey(folder, mediaRoot) || IsSafeMediaPath(folder, mediaRoot);
+}
+
+std::wstring TrustedMediaRoot(const XmlDocument& master) {
+  return MasterPathsAgree(master) ? ChildText(master.root(), L"MediaRoot") : std::wstring();
 }
 
 }  // namespace orvo

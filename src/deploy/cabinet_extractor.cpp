@@ -13,6 +13,7 @@
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
 #include "cab_decoder.h"
+#include "documents/linked_folders.h"
 #include "documents/contained_path.h"
 #include "documents/journal.h"
 #include "deploy/deployment_state.h"
@@ -183,6 +184,15 @@ int CreateTarget(const std::wstring& path) {
   return OpenTarget(path);
 }
 
+// Checked before every file: a link planted on the way since the folder was
+// made would lead the write elsewhere. The file is skipped.
+bool RefusedForLink(const std::wstring& target) {
+  std::wstring link = LinkOnTheWay(target);
+  if (link.empty()) return false;
+  Send(EXTRACT_FOLDER_FAILED, EscapePercent(target + L" (refused: " + link + L" is a link)"));
+  return true;
+}
+
 intptr_t CopyFileNotification(const cab::Notification& record) {
   ExtractorState& state = State();
   std::wstring refused;
@@ -194,6 +204,7 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   // A file without a target does not change the folder: it is skipped below.
   if (!state.currentTarget.empty()) {
     std::wstring folder = FolderOf(state.currentTarget);
+    if (RefusedForLink(state.currentTarget)) return 0;
     if (folder != state.lastFolder) {
       if (!state.knownFolders.count(folder)) {
         if (!CreateFolderChain(folder)) {

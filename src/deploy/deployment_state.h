@@ -4,6 +4,7 @@
 #pragma once
 #include <string>
 
+#include "documents/text_lists.h"
 #include "documents/xml_document.h"
 
 namespace orvo {
@@ -30,6 +31,9 @@ struct DeploymentState {
   // The user cancelled. Set by a cancel answer anywhere in file deployment;
   // every later step stops at its next turn. Nothing clears it.
   bool abortRequested = false;
+  // The product's folders as OrvoInit resolved them (hand-over field 5):
+  // the only index folders taken as given.
+  TextList productFolders;
 
   static DeploymentState& Instance() {
     static DeploymentState state;

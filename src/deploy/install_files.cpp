@@ -8,9 +8,11 @@
 #include "appindex/app_index.h"
 #include "deploy/cabinet_extractor.h"
 #include "documents/contained_path.h"
+#include "documents/linked_folders.h"
 #include "deploy/deployment_state.h"
 #include "deploy/install_handler.h"
 #include "deploy/reference_document.h"
+#include "deploy/trusted_folders.h"
 #include "documents/paths.h"
 #include "media/media_locator.h"
 
@@ -66,16 +68,17 @@ struct InstallRun {
 
   // Strictly below common application data, without any step out of it:
   // opening anything else to all users would open far more than the content.
-  bool IsBelowCommonAppData(const std::wstring& folder) const {
-    if (commonAppData.empty() || folder.compare(0, commonAppData.size(), commonAppData) != 0) return false;
-    std::wstring rest = folder.substr(commonAppData.size());
-    while (!rest.empty() && rest.back() == L'\\') rest.pop_back();
-    return IsContainedRelativePath(rest);
-  }
+  bool IsBelowCommonAppData(const std::wstring& folder) const { return IsStrictlyBelow(folder, commonAppData); }
 
   void Grant(const std::wstring& folder, const wchar_t* message) {
     auto& session = InstallerSession::Instance();
     session.Log(message, folder);
+    // The grant would reach whatever a link leads to.
+    std::wstring link = LinkOnTheWay(folder);
+    if (!link.empty()) {
+      session.Log(L" !=> Refused to grant access through %s: it is a link", link);
+      return;
+    }
     unsigned long error = GrantAuthenticatedUsers(folder);
     if (error != 0) session.Log(L" !=> Failed to grant access, error: %s", SystemErrorText(error));
   }
@@ -263,6 +266,7 @@ unsigned InstallFiles(XmlDocument& master, OrvoCatalog& catalog, const std::wstr
   }
   long long start = static_cast<long long>(std::time(nullptr));
   if (!run.index.CollectDirectories(state.productCode, run.product, run.users)) return ERROR_SUCCESS;
+  KeepTrustedFolders(state.productFolders, run.product, run.users);
   run.localFolders = SplitList(run.index.GetIndexedProperty(state.productCode, L"CD_LOCAL_FOLDERS"));
   run.sharedFolders = SplitList(run.index.GetIndexedProperty(state.productCode, L"CD_SHARED_FOLDERS"));
   run.noOverwrite = SplitList(run.index.GetIndexedProperty(state.productCode, L"CD_NO_OVERWRITE"));

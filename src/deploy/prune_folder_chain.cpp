@@ -3,6 +3,7 @@
 #include "action/installer_session.h"
 #include "documents/contained_path.h"
 #include "deploy/remove_files.h"
+#include "documents/linked_folders.h"
 #include "documents/paths.h"
 
 namespace orvo {
@@ -20,7 +21,13 @@ void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& re
   while (!relative.empty()) {
     std::wstring path = CombinePath(extractionPath, relative);
     // Only folders: a file standing where a recorded folder was is the
-    // user's, not an emptied folder of ours, and RemoveDirectoryW leaves it.
+    // user's, not an emptied folder of ours.
+    if (!IsFolder(path)) return;
+    std::wstring link = LinkOnTheWay(path);
+    if (!link.empty()) {
+      InstallerSession::Instance().Log(L"  !-> Refused to prune %s: %s is a link", path, link);
+      return;
+    }
     if (!RemoveDirectoryW(path.c_str())) return;
     if (relative == L"\\") return;
     relative = ParentFolder(relative);

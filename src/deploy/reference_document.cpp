@@ -8,6 +8,7 @@
 
 #include "action/installer_session.h"
 #include "deploy/deployment_state.h"
+#include "deploy/reference_entries.h"
 #include "documents/paths.h"
 
 namespace orvo {
@@ -15,7 +16,9 @@ namespace {
 
 DomElement* FindOrAppend(DomElement* parent, const std::wstring& tag, const std::wstring& attribute,
                          const std::wstring& value) {
-  DomElement* found = FindChildElement(parent, tag, attribute, value);
+  // Paths match as the file system matches them; a cabinet's name exactly.
+  DomElement* found =
+      tag == L"Cabinet" ? FindChildElement(parent, tag, attribute, value) : FindPathChild(parent, tag, attribute, value);
   if (found) return found;
   DomElement* created = parent->getOwnerDocument()->createElement(tag.c_str());
   created->setAttribute(attribute.c_str(), value.c_str());
@@ -25,10 +28,11 @@ DomElement* FindOrAppend(DomElement* parent, const std::wstring& tag, const std:
 
 bool HasValue(const DomElement* element, const wchar_t* attribute, const std::wstring& value) {
   const xercesc::DOMAttr* found = element->getAttributeNode(attribute);
-  return found && found->getValue() && value == found->getValue();
+  return found && found->getValue() && SamePathKey(value, found->getValue());
 }
 
-// One parent's children of a tag by an attribute's value, so that each
+// One parent's children of a tag by an attribute's value, a path matched as
+// the file system matches it (PathKey), so that each
 // extracted file finds its SubDirectory and File without a scan of its
 // siblings (a scan per file made large folders quadratic). The first of
 // equal values wins, as with FindChildElement. It rebuilds itself when the
@@ -40,17 +44,18 @@ class ChildIndex {
   // The child with that value, or none.
   DomElement* Find(DomElement* parent, const wchar_t* tag, const wchar_t* attribute, const std::wstring& value) {
     if (parent != parent_ || parent->getLastChild() != lastChild_) Build(parent, tag, attribute);
-    auto found = children_.find(value);
+    std::wstring key = PathKey(value);
+    auto found = children_.find(key);
     if (found != children_.end() &&
         (found->second->getParentNode() != parent || !HasValue(found->second, attribute, value))) {
       Build(parent, tag, attribute);
-      found = children_.find(value);
+      found = children_.find(key);
     }
     return found == children_.end() ? nullptr : found->second;
   }
   // A child the caller has just appended to the parent of the last Find.
   void Appended(DomElement* child, const std::wstring& value) {
-    children_.emplace(value, child);
+    children_.emplace(PathKey(value), child);
     lastChild_ = child;
   }
 
@@ -63,7 +68,7 @@ class ChildIndex {
       if (child->getNodeType() != DomNode::ELEMENT_NODE || std::wcscmp(child->getNodeName(), tag) != 0) continue;
       auto* element = static_cast<DomElement*>(child);
       const xercesc::DOMAttr* value = element->getAttributeNode(attribute);
-      if (value && value->getValue()) children_.emplace(value->getValue(), element);
+      if (value && value->getValue()) children_.emplace(PathKey(value->getValue()), element);
     }
   }
 
@@ -99,6 +104,7 @@ bool LocateExtractionPath(DomDocument* document, const std::wstring& cabinet) {
   ForgetExtractionElements();
   DomElement* root = document ? document->getDocumentElement() : nullptr;
   if (!root) return false;
+  MergeSamePathEntries(root);
   DomElement* cabinets = FirstChildElement(root, L"Cabinets");
   if (!cabinets) {
     cabinets = document->createElement(L"Cabinets");
@@ -154,7 +160,7 @@ bool DecideFileCopy(const std::wstring& filePath) {
     index.Appended(file, name);
   }
   std::wstring refs = AttributeText(file, L"ref");
-  if (refs.find(state.productCode) == std::wstring::npos) {
+  if (!HasProductCode(refs, state.productCode)) {
     refs.insert(0, state.productCode);
     file->setAttribute(L"ref", refs.c_str());
   }

@@ -8,7 +8,11 @@
 #include "appindex/app_index.h"
 #include "documents/contained_path.h"
 #include "documents/journal.h"
+#include "deploy/deployment_state.h"
 #include "deploy/reference_document.h"
+#include "deploy/reference_entries.h"
+#include "deploy/trusted_folders.h"
+#include "documents/linked_folders.h"
 #include "documents/paths.h"
 
 namespace orvo {
@@ -19,29 +23,15 @@ const wchar_t kSchemaName[] = L"orvo_ref.xsd";
 
 // Folders compare as the file system does: without regard to case, one
 // trailing backslash.
-std::wstring FolderKey(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
-  if (!path.empty()) CharUpperBuffW(&path[0], DWORD(path.size()));
-  return path + L'\\';
-}
+std::wstring FolderKey(const std::wstring& path) { return CombinePath(PathKey(path)); }
 
-bool IsLink(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// A linked folder on the way from the extraction folder down would lead the
-// deletions somewhere else entirely.
-bool LinkOnTheWay(const std::wstring& extractionPath, const std::wstring& relativeFolder) {
-  if (IsLink(extractionPath)) return true;
-  std::wstring walked = extractionPath;
-  TextList components;
-  SplitText(relativeFolder, L"\\", components, true);
-  for (const auto& component : components) {
-    walked = CombinePath(walked, component);
-    if (IsLink(walked)) return true;
-  }
-  return false;
+// A link on the way would lead the deletion somewhere else entirely; checked
+// right before each one.
+bool RefusedForLink(const std::wstring& path) {
+  std::wstring link = LinkOnTheWay(path);
+  if (link.empty()) return false;
+  InstallerSession::Instance().Log(L"  !-> Refused %s: %s is a link", path, link);
+  return true;
 }
 
 std::vector<DomElement*> Descendants(DomElement* parent, const wchar_t* tag) {
@@ -126,7 +116,7 @@ bool RemovalRun::WalkCabinets(DomElement* cabinets, const std::vector<std::wstri
       if (trusted && !WalkExtraction(extraction, handled)) return false;
       if (!HasElementChild(extraction)) {
         Detach(extraction);
-        if (trusted && IsFolder(path) && !IsLink(path)) RemoveDirectoryW(path.c_str());
+        if (trusted && IsFolder(path) && !RefusedForLink(path)) RemoveDirectoryW(path.c_str());
       }
     }
     if (!HasElementChild(cabinet)) Detach(cabinet);
@@ -145,11 +135,8 @@ bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
       session.Log(L"  !-> Refused %s: it could leave %s", relative, path);
       continue;
     }
-    if (LinkOnTheWay(path, relative)) {
-      session.Log(L"  !-> Refused %s: a linked folder lies on the way", CombinePath(path, relative));
-      continue;
-    }
     std::wstring folder = CombinePath(path, relative);
+    if (RefusedForLink(folder)) continue;
     auto files = Descendants(subDirectory, L"File");
     for (size_t f = files.size(); f-- > 0;) {
       if (!RemoveFile(files[f], folder, handled)) return false;
@@ -165,13 +152,13 @@ bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
 bool RemovalRun::RemoveFile(DomElement* file, const std::wstring& folder, bool& handled) {
   auto& session = InstallerSession::Instance();
   std::wstring refs = AttributeText(file, L"ref");
-  if (refs.find(productCode) == std::wstring::npos) return true;
+  if (!HasProductCode(refs, productCode)) return true;
   std::wstring name = AttributeText(file, L"Name");
   if (!IsPlainFileName(name)) {
     session.Log(L"  !-> Refused %s: it could leave %s", name, folder);
     return true;
   }
-  ReplaceAll(refs, productCode, L"");
+  refs = WithoutProductCode(refs, productCode);
   std::wstring fullPath = CombinePath(folder, name);
   int answer = 0;
   if (!refs.empty()) {
@@ -180,6 +167,8 @@ bool RemovalRun::RemoveFile(DomElement* file, const std::wstring& folder, bool& 
                               L" -> The following file is referenced by another product and will not be removed");
   } else if (!forced && !FileHashMatches(file, fullPath)) {
     answer = session.SendInfo(L"orvo_Remove: [1]", L" -> The following file is user-modified and will not be removed");
+    Detach(file);
+  } else if (RefusedForLink(fullPath)) {
     Detach(file);
   } else {
     DeleteEntry(fullPath);
@@ -225,6 +214,7 @@ unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog, std::optional<bo
   DirectoryTable product;
   UserDirectoryTables users;
   index.CollectDirectories(run.productCode, product, users);
+  KeepTrustedFolders(DeploymentState::Instance().productFolders, product, users);
   session.ReportProgress(1, 2000, 1);
   run.forced = forced ? *forced : session.EvaluateCondition(L"FORCE_FILE_DELETE_ON_UNINSTALL");
   unsigned type = session.installType();
@@ -254,7 +244,8 @@ unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog, std::optional<bo
       }
       session.Log(L"  => Processing %s", path);
       DomElement* cabinets = FirstChildElement(document.root(), L"Cabinets");
-      bool handled = false;
+      // Entries that name one file in another case are one reference list.
+      bool handled = MergeSamePathEntries(document.root());
       if (cabinets && !run.WalkCabinets(cabinets, OwnerFolders(owner, product, users), handled))
         return ERROR_INSTALL_USEREXIT;
       if (handled) document.Save(L"UTF-16", L"\r\n");

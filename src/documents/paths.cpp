@@ -10,6 +10,8 @@
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
 #include "documents/journal.h"
+#include "documents/contained_path.h"
+#include "documents/linked_folders.h"
 
 namespace orvo {
 
@@ -153,8 +155,52 @@ bool IsAbsolutePath(const std::wstring& path) {
 bool IsUsableFolder(const std::wstring& folder) { return IsAbsolutePath(folder); }
 
 std::wstring FoldCase(std::wstring text) {
-  if (!text.empty()) CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+  if (text.empty()) return text;
+  // The invariant upper-case table, as CompareStringOrdinal with
+  // ignore-case and the file system use: no locale changes the result.
+  int size = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()), nullptr, 0,
+                           nullptr, nullptr, 0);
+  if (size != int(text.size())) {
+    CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+  }
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()), &text[0], size, nullptr,
+                nullptr, 0);
   return text;
+}
+
+std::wstring PathKey(const std::wstring& path) {
+  std::wstring key;
+  key.reserve(path.size());
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring component = path.substr(start, end - start);
+    // "." and ".." keep their dots: only names lose them.
+    if (component != L"." && component != L"..") {
+      while (!component.empty() && (component.back() == L'.' || component.back() == L' ')) component.pop_back();
+    }
+    key += component;
+    if (end == path.size()) break;
+    key += L'\\';
+    start = end + 1;
+  }
+  return FoldCase(key);
+}
+
+bool SamePathKey(const std::wstring& a, const std::wstring& b) {
+  return CombinePath(PathKey(a)) == CombinePath(PathKey(b));
+}
+
+bool IsStrictlyBelow(const std::wstring& path, const std::wstring& folder) {
+  if (folder.empty() || path.empty()) return false;
+  std::wstring base = CombinePath(PathKey(folder));
+  std::wstring key = PathKey(path);
+  while (!key.empty() && key.back() == L'\\') key.pop_back();
+  // No "..", stream or device below the folder either.
+  return key.size() > base.size() && key.compare(0, base.size(), base) == 0 &&
+         IsContainedRelativePath(key.substr(base.size()));
 }
 
 bool PathExists(const std::wstring& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
@@ -194,6 +240,8 @@ bool EnsureFolder(const std::wstring& folder, const std::wstring& name) {
   }
   if (!IsFolder(folder)) EnsureFolder(ParentFolder(folder), LastPathComponent(folder));
   if (name.empty()) return true;
+  // Never a folder made through a link: the elevated actions create here.
+  if (!LinkOnTheWay(folder).empty()) return false;
   // CombinePath rather than plain concatenation: a folder given without
   // its trailing backslash must not fuse with the name.
   std::wstring created = CombinePath(folder, name);
@@ -203,6 +251,9 @@ bool EnsureFolder(const std::wstring& folder, const std::wstring& name) {
 }
 
 bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive) {
+  // A link above the path would lead the deletion elsewhere; the path's own
+  // link goes alone below.
+  if (!LinkOnTheWay(ParentFolder(path)).empty()) return false;
   if (IsFolder(path)) {
     if (!recursive || IsLinkedFolder(path)) return RemoveDirectoryW(path.c_str()) != 0;
     TextList folders = ListFolder(path, kListFolders, true);
@@ -245,6 +296,7 @@ TextList FindFiles(const std::wstring& folder, const std::wstring& mask, bool re
 bool CopyPath(const std::wstring& source, const std::wstring& target, bool overwrite) {
   if (!IsFolder(source)) {
     EnsureFolder(ParentFolder(target));
+    if (!LinkOnTheWay(target).empty()) return false;
     return CopyFileW(source.c_str(), target.c_str(), overwrite ? FALSE : TRUE) != 0;
   }
   TextList folders = ListFolder(source, kListFolders, true);

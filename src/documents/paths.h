@@ -28,9 +28,19 @@ bool IsAbsolutePath(const std::wstring& path);
 // A folder that files can be written to or deleted from: absolute, so
 // nothing lands relative to the custom-action process's working folder.
 bool IsUsableFolder(const std::wstring& folder);
-// The text lower-cased as the system folds names, for comparing paths
-// (both sides folded).
+// The text upper-cased as the file system folds names (ordinal, no
+// locale), for comparing paths: both sides folded.
 std::wstring FoldCase(std::wstring text);
+// A path as the system reads it, for comparing: "/" as "\", trailing dots
+// and spaces of every component dropped, folded; a trailing separator is
+// kept as one backslash.
+std::wstring PathKey(const std::wstring& path);
+// Whether two paths name one file or folder (PathKey, one trailing
+// backslash either way).
+bool SamePathKey(const std::wstring& a, const std::wstring& b);
+// Whether the path lies strictly below the folder (PathKey, a separator
+// after the folder).
+bool IsStrictlyBelow(const std::wstring& path, const std::wstring& folder);
 
 // --- file system ---
 

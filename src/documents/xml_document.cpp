@@ -19,6 +19,7 @@
 #include "action/installer_session.h"
 #include "action/wformat.h"
 #include "documents/document_files.h"
+#include "documents/linked_folders.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 
@@ -157,6 +158,24 @@ bool IsChanged(const DomDocument* document) {
   return document && const_cast<DomDocument*>(document)->getUserData(kChangedKey) != nullptr;
 }
 
+// No document of the library nests anywhere near this deep; a deeper one
+// is refused on loading, so that copying and saving (the serializer walks
+// the tree recursively) stay within the stack.
+constexpr size_t kMaxElementDepth = 128;
+
+static bool DeeperThanLimit(const DomNode* top) {
+  std::vector<std::pair<const DomNode*, size_t>> pending{{top, 0}};
+  while (!pending.empty()) {
+    auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (depth > kMaxElementDepth) return true;
+    for (DomNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
+      if (child->getNodeType() == DomNode::ELEMENT_NODE) pending.push_back({child, depth + 1});
+    }
+  }
+  return false;
+}
+
 void MarkChanged(DomDocument* document, bool changed) {
   if (document) document->setUserData(kChangedKey, changed ? &g_changedMark : nullptr, nullptr);
 }
@@ -219,6 +238,12 @@ DomDocument* XmlDocument::Load(const std::wstring& path, const FeatureList& feat
     for (const std::wstring& feature : features) {
       if (config->canSetParameter(feature.c_str(), true)) config->setParameter(feature.c_str(), true);
     }
+    // No document type, so no entity the elevated process would open
+    // (file, share or web), in any document, whatever the caller asks.
+    if (config->canSetParameter(XMLUni::fgDOMDisallowDoctype, true))
+      config->setParameter(XMLUni::fgDOMDisallowDoctype, true);
+    if (config->canSetParameter(XMLUni::fgXercesLoadExternalDTD, false))
+      config->setParameter(XMLUni::fgXercesLoadExternalDTD, false);
     // Entities defined in terms of each other would otherwise multiply a
     // small hostile file (the index is writable by every user) until the
     // process runs out of memory; past the limit the parse fails.
@@ -231,6 +256,10 @@ DomDocument* XmlDocument::Load(const std::wstring& path, const FeatureList& feat
       errorHandler_->ClearFailed();
       parser_->resetDocumentPool();
       DomDocument* parsed = parser_->parseURI(path.c_str());
+      if (parsed && !errorHandler_->failed() && DeeperThanLimit(parsed)) {
+        PrintOut(Format(L"%s nests deeper than %d elements: refused\n", path, int(kMaxElementDepth)));
+        return nullptr;
+      }
       if (parsed && !errorHandler_->failed()) {
         MarkChanged(parsed, false);
         document_ = parsed;
@@ -250,6 +279,12 @@ DomDocument* XmlDocument::Load(const std::wstring& path, const FeatureList& feat
 
 bool XmlDocument::Save(const std::wstring& encoding, const std::wstring& lineEnd) {
   if (!initialized_ || !document_ || path_.empty()) return false;
+  if (DeeperThanLimit(document_)) return false;
+  // Written as LocalSystem into folders users may own: never through a link.
+  if (!LinkOnTheWay(path_).empty()) {
+    PrintOut(Format(L"%s is reached through a link: not written\n", path_));
+    return false;
+  }
   const wchar_t* target = path_.c_str();
   if (_waccess(target, 6) != 0) {
     SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
@@ -356,6 +391,8 @@ bool WriteResourceFile(int resourceId, const std::wstring& path) {
 }
 
 void ProvideReferenceSchema(const std::wstring& documentPath) {
+  // Users own the folders of their documents: nothing goes through a link.
+  if (!LinkOnTheWay(documentPath).empty()) return;
   if (!IsExistingFile(documentPath)) WriteResourceFile(kEmptyReferenceDocument, documentPath);
   std::wstring schema = CombinePath(ParentFolder(documentPath), L"orvo_ref.xsd");
   if (std::find(g_providedSchemas.begin(), g_providedSchemas.end(), schema) != g_providedSchemas.end()) return;
@@ -464,7 +501,7 @@ DomElement* SelectElement(const DomElement* start, const std::wstring& path) {
 }
 
 DomElement* CopyElement(DomDocument* target, const DomElement* element) {
-  if (!target || !element) return nullptr;
+  if (!target || !element || DeeperThanLimit(element)) return nullptr;
   DomElement* copy = target->createElement(element->getTagName());
   std::wstring text = ElementText(element);
   if (!text.empty()) copy->setTextContent(text.c_str());

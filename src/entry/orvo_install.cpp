@@ -4,6 +4,8 @@
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
+#include "catalog/untrusted_paths.h"
+#include "deploy/deployment_state.h"
 #include "deploy/cabinet_extractor.h"
 #include "deploy/install_files.h"
 #include "deploy/progress_window.h"
@@ -24,6 +26,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
 
     HandOverData data = HandOverData::Decode(session.GetProperty(L"CustomActionData"));
     session.Classify(data.installType);
+    DeploymentState::Instance().productFolders = data.ProductFolders();
     ShownWindow window(data.windowTitle);
     MediaLocator::Instance().SetTransferLimits(data.downloadDeadline, data.downloadStall);
     unsigned type = session.installType();
@@ -35,7 +38,7 @@ extern "C" UINT __stdcall OrvoInstall(MSIHANDLE handle) {
     XmlDocument master;
     DomDocument* document = nullptr;
     if (!LoadDocument(master, data.masterDocument, document, WriteToInstallLog) || !document) return ERROR_SUCCESS;
-    MediaLocator::Instance().SetUp(ChildText(master.root(), L"MediaRoot"), ChildText(master.root(), L"URL"));
+    MediaLocator::Instance().SetUp(TrustedMediaRoot(master), ChildText(master.root(), L"URL"));
 
     // What the step changes on disk can be undone by the rollback action.
     JournalScope journal(JournalFolder(data.masterDocument), data.transaction);

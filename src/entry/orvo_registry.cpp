@@ -1,6 +1,7 @@
 // OrvoRegistry: gives every user the Orvos' profiles and registry entries.
 #include "action/frame.h"
 #include "catalog/orvo_model.h"
+#include "catalog/untrusted_paths.h"
 #include "entry/entry_points.h"
 #include "media/media_locator.h"
 #include "registry/profiles.h"
@@ -12,7 +13,7 @@ extern "C" UINT __stdcall OrvoRegistry(MSIHANDLE handle) {
     orvo::XmlDocument master;
     orvo::DomDocument* document = nullptr;
     if (!orvo::LoadDocument(master, orvo::InstalledMasterDocumentPath(), document) || !document) return ERROR_SUCCESS;
-    orvo::MediaLocator::Instance().SetUp(orvo::ChildText(master.root(), L"MediaRoot"),
+    orvo::MediaLocator::Instance().SetUp(orvo::TrustedMediaRoot(master),
                                          orvo::ChildText(master.root(), L"URL"));
     orvo::OrvoCatalog catalog;
     catalog.Load(master, false);

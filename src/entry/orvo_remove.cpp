@@ -4,6 +4,7 @@
 #include "action/installer_session.h"
 #include "catalog/hand_over_data.h"
 #include "catalog/orvo_model.h"
+#include "deploy/deployment_state.h"
 #include "deploy/remove_files.h"
 #include "documents/journal.h"
 #include "documents/xml_document.h"
@@ -17,6 +18,7 @@ extern "C" UINT __stdcall OrvoRemove(MSIHANDLE handle) {
 
     HandOverData data = HandOverData::Decode(session.GetProperty(L"CustomActionData"));
     session.Classify(data.installType);
+    DeploymentState::Instance().productFolders = data.ProductFolders();
 
     XmlDocument master;
     DomDocument* document = nullptr;

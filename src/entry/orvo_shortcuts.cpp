@@ -1,6 +1,7 @@
 // The entry point that creates and deletes the Orvos' shortcuts.
 #include "action/frame.h"
 #include "catalog/orvo_model.h"
+#include "catalog/untrusted_paths.h"
 #include "entry/entry_points.h"
 #include "media/media_locator.h"
 #include "shortcuts/configure_shortcuts.h"
@@ -17,7 +18,7 @@ extern "C" UINT __stdcall OrvoShortcuts(MSIHANDLE handle) {
     orvo::DomDocument* document = nullptr;
     if (!orvo::LoadDocument(master, orvo::InstalledMasterDocumentPath(), document) || !document)
       return ERROR_SUCCESS;
-    orvo::MediaLocator::Instance().SetUp(orvo::ChildText(master.root(), L"MediaRoot"),
+    orvo::MediaLocator::Instance().SetUp(orvo::TrustedMediaRoot(master),
                                          orvo::ChildText(master.root(), L"URL"));
     orvo::MediaLocator::Instance().SetTransferLimits(session.GetProperty(L"ORVO_DOWNLOAD_DEADLINE"),
                                                      session.GetProperty(L"ORVO_DOWNLOAD_STALL"));

@@ -1,5 +1,7 @@
 #include "registry/application_defaults.h"
 
+#include <cwchar>
+
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
 #include "catalog/orvo_model.h"
@@ -23,6 +25,15 @@ Orvo* PresentNamed(OrvoCatalog& catalog, const std::wstring& name) {
   return nullptr;
 }
 
+// The library's own hand-over and the properties that name its registry
+// root: OrvoInit set them, and a pack document must not steer them.
+bool IsReservedProperty(const std::wstring& name) {
+  for (const wchar_t* prefix : {L"orvo_Install", L"orvo_Remove", L"orvo_CloneProfiles", L"orvo_Patch"}) {
+    if (name.compare(0, wcslen(prefix), prefix) == 0) return true;
+  }
+  return name == L"ZIRBHOSTAPPREGROOT";
+}
+
 }  // namespace
 
 bool ApplyApplicationDefaults(const Orvo& orvo) {
@@ -37,6 +48,10 @@ bool ApplyApplicationDefaults(const Orvo& orvo) {
     auto* property = static_cast<DomElement*>(properties->item(i));
     std::wstring name = AttributeText(property, L"Name");
     if (name.empty()) continue;  // the installer refuses an unnamed property anyway
+    if (IsReservedProperty(name)) {
+      session.Log(L"  !-> Refused property %s: the library's own", name);
+      continue;
+    }
     session.SetPropertyText(name, session.FormatText(L"%s", AttributeText(property, L"Value")));
   }
   return true;

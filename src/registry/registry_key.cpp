@@ -113,19 +113,19 @@ bool CRegistryWrite::SetDword(const std::wstring& name, DWORD value) {
          ERROR_SUCCESS;
 }
 
-bool CRegistryDelete::DeleteKey(const std::wstring& name) {
+bool CRegistryDelete::DeleteKey(const std::wstring& name, unsigned depth) {
   if (RegDeleteKeyW(key_, name.c_str()) == ERROR_SUCCESS) return true;
   bool emptied;
   {
     CRegistryDelete subkey;
     subkey.Open(key_, name);
-    emptied = subkey.DeleteAllSubKeys();
+    emptied = depth < kMaxKeyDepth && subkey.DeleteAllSubKeys(depth + 1);
   }
   if (!emptied) return false;
   return RegDeleteKeyW(key_, name.c_str()) == ERROR_SUCCESS;
 }
 
-bool CRegistryDelete::DeleteAllSubKeys() {
+bool CRegistryDelete::DeleteAllSubKeys(unsigned depth) {
   // Collected first: deleting while enumerating by index would skip keys.
   TextList names;
   for (DWORD index = 0;; ++index) {
@@ -137,7 +137,7 @@ bool CRegistryDelete::DeleteAllSubKeys() {
     names.emplace_back(name, length);
   }
   for (const auto& name : names) {
-    if (!DeleteKey(name)) return false;
+    if (!DeleteKey(name, depth)) return false;
   }
   return true;
 }

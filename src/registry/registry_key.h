@@ -47,11 +47,16 @@ class CRegistryWrite : public CRegistry {
   bool SetDword(const std::wstring& name, DWORD value);
 };
 
+// The deepest a recursive walk of keys goes: far below what the host
+// application writes, far above what a stack cannot hold.
+inline constexpr unsigned kMaxKeyDepth = 64;
+
 class CRegistryDelete : public CRegistryWrite {
  public:
-  // The subkey with everything below it.
-  bool DeleteKey(const std::wstring& name);
-  bool DeleteAllSubKeys();
+  // The subkey with everything below it; false for a tree deeper than
+  // kMaxKeyDepth below this key.
+  bool DeleteKey(const std::wstring& name, unsigned depth = 0);
+  bool DeleteAllSubKeys(unsigned depth = 0);
 };
 
 // The string type a text written to the value gets in that key.

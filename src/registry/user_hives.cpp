@@ -6,6 +6,7 @@
 
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
+#include "documents/linked_folders.h"
 #include "documents/paths.h"
 #include "registry/registry_key.h"
 
@@ -61,7 +62,14 @@ UserHiveTable UserTable(const std::wstring& productCode) {
     index.GetUserDirectory(productCode, user, L"AppDataFolder", folder);
     folder = ParentFolder(folder);
     if (_wtoi(session.GetProperty(L"VersionNT").c_str()) >= 600) folder = ParentFolder(folder);
-    table[user] = CombinePath(folder, L"ntuser.dat");
+    std::wstring hive = CombinePath(folder, L"ntuser.dat");
+    // Any user can write the index: a hive is loaded and written only
+    // inside the profile folder the system records for that user.
+    if (!IsStrictlyBelow(hive, RecordedProfileFolder(user))) {
+      session.Log(L"  !=> Refused the hive %s of user %s: not inside the user's profile folder", hive, user);
+      continue;
+    }
+    table[user] = hive;
   }
   return table;
 }

@@ -139,7 +139,8 @@ TextList PlaceholderNames(const std::wstring& text) {
   return names;
 }
 
-bool CopyKeyTree(HKEY source, HKEY target, const TextList* search, const TextList* replace) {
+bool CopyKeyTree(HKEY source, HKEY target, const TextList* search, const TextList* replace, unsigned depth) {
+  if (depth > kMaxKeyDepth) return false;
   auto& session = InstallerSession::Instance();
   size_t substitutions = (search && replace) ? std::min(search->size(), replace->size()) : 0;
   // Borrowed handles: the readers below must not close them.
@@ -219,7 +220,7 @@ bool CopyKeyTree(HKEY source, HKEY target, const TextList* search, const TextLis
     CRegistryWrite nestedTarget;
     nestedSource.Open(source, name);
     nestedTarget.Open(target, name);
-    CopyKeyTree(nestedSource.key(), nestedTarget.key(), search, replace);
+    if (!CopyKeyTree(nestedSource.key(), nestedTarget.key(), search, replace, depth + 1)) return false;
   }
   return true;
 }

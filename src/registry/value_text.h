@@ -28,7 +28,9 @@ bool IsNumberText(const std::wstring& text);
 std::wstring ToPlaceholders(std::wstring text);
 TextList PlaceholderNames(const std::wstring& text);
 // Search and replace lists are parallel; both may be null.
-bool CopyKeyTree(HKEY source, HKEY target, const TextList* search, const TextList* replace);
+// Stops (false) below kMaxKeyDepth levels: a deep or linked tree in a
+// user's hive must not exhaust the stack.
+bool CopyKeyTree(HKEY source, HKEY target, const TextList* search, const TextList* replace, unsigned depth = 0);
 std::wstring MergeLists(const std::wstring& existing, const std::wstring& incoming, DWORD flags);
 
 }  // namespace orvo

@@ -20,6 +20,7 @@ extern "C" UINT __stdcall OrvoInit(MSIHANDLE handle);
 
 namespace {
 
+// The hand-over up to its last field, the product's folders.
 class CatalogInitialization : public ::testing::Test {
  protected:
   // One media tree for the suite: the process's media locator keeps the

@@ -23,6 +23,7 @@ using namespace orvo::test;
 
 namespace {
 
+// The hand-over up to its last field, the product's folders.
 const wchar_t kRoot[] = L"Software\\OrvoTests\\OrvoInitE2E";
 const wchar_t kHandover[] = L"Software\\OrvoTests\\OrvoInitE2E\\Handover";
 
@@ -191,6 +192,7 @@ TEST_F(OrvoInitEndToEnd, InstallChangeAndRemoveDecideEachOrvo) {
   EXPECT_EQ(32u, data.transaction.size());
   EXPECT_EQ(L"3600", data.downloadDeadline) << "the download limits, the defaults here";
   EXPECT_EQ(L"60", data.downloadStall);
+  EXPECT_EQ(0u, data.productFolders.find(ParentFolder(ParentFolder(master)))) << "field 5 starts with the product's folder";
   EXPECT_EQ(handOver, RegistryText(kHandover, L"Remove"));
   EXPECT_EQ(master, RegistryText(kHandover, L"Clone"));
   EXPECT_EQ(L"red Orvo Test Product", RegistryText(kHandover, L"Color")) << "A's application default, formatted";

@@ -22,6 +22,7 @@
 #include "documents/xml_document.h"
 #include "support/message_recorder.h"
 #include "support/msi_package.h"
+#include "support/links.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -329,7 +330,10 @@ TEST_F(InstallFilesStep, DirectoryRulesPerUserExtractionAndCancel) {
   EnsureFolder(folder_ + L"media\\");
   MakeContentCabinet(cabinet, {{"a.txt", "alpha"}, {"Sub\\b.txt", "beta"}});
   std::wstring ro = folder_ + L"ro\\", shared = folder_ + L"shared\\";
-  std::wstring mine = folder_ + L"mine\\", theirs = folder_ + L"theirs\\";
+  // The other user's folders lie in a profile folder the system records for them.
+  std::wstring mine = folder_ + L"mine\\", theirs = folder_ + L"zz other\\Local\\";
+  ASSERT_TRUE(RecordProfile(L"zz other", folder_ + L"zz other\\"));
+  DeploymentState::Instance().productFolders = {ro, shared, folder_ + L"nobody\\"};
   WriteIndex(Entry(L"Property", L"CD_READONLY", L"RO") + Entry(L"Property", L"CD_SHARED_FOLDERS", L"RO;SH"),
              Entry(L"Directory", L"RO", ro) + Entry(L"Directory", L"SH", shared, L"1") +
                  Entry(L"Directory", L"PU", folder_ + L"nobody\\", L"1"),

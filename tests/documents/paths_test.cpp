@@ -6,7 +6,9 @@
 
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
+#include "documents/linked_folders.h"
 #include "documents/paths.h"
+#include "support/links.h"
 #include "support/test_files.h"
 
 using namespace orvo;
@@ -342,6 +344,35 @@ TEST(Access, GrantAuthenticatedUsersAddsAnInheritableFullControlEntry) {
   fflush(stderr);
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_EQ("", testing::internal::GetCapturedStderr());
+  RemoveTree(folder);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PathText, PathsCompareAsTheSystemReadsThem) {
+  EXPECT_EQ(FoldCase(L"Docs\\Readme.txt"), FoldCase(L"DOCS\\README.TXT"));
+  EXPECT_EQ(L"\u00c4B", FoldCase(L"\u00e4b")) << "beyond ASCII too";
+  EXPECT_TRUE(SamePathKey(L"C:\\Data\\", L"c:\\data"));
+  EXPECT_TRUE(SamePathKey(L"C:\\Data. \\Readme.txt..", L"c:/DATA/readme.TXT")) << "trailing dots and spaces go";
+  EXPECT_FALSE(SamePathKey(L"C:\\Data\\a", L"C:\\Data\\b"));
+  EXPECT_TRUE(IsStrictlyBelow(L"C:\\ProgramData\\Keltra\\", L"c:\\programdata"));
+  EXPECT_FALSE(IsStrictlyBelow(L"C:\\ProgramDataX\\Keltra\\", L"C:\\ProgramData")) << "a separator after it";
+  EXPECT_FALSE(IsStrictlyBelow(L"C:\\ProgramData\\", L"C:\\ProgramData\\")) << "strictly below";
+  EXPECT_FALSE(IsStrictlyBelow(L"C:\\ProgramData\\..\\Windows\\", L"C:\\ProgramData"));
+}
+
+TEST(Folders, LinksOnTheWayAreFoundByEitherSeparator) {
+  std::wstring folder = ScratchFolder(L"links");
+  ASSERT_TRUE(EnsureFolder(folder + L"target\\"));
+  ASSERT_TRUE(PlantFolderLink(folder + L"a", folder + L"target\\"));
+  EXPECT_EQ(folder + L"a", LinkOnTheWay(folder + L"a/b\\c.txt"));
+  EXPECT_EQ(folder + L"a", LinkOnTheWay(folder + L"a\\"));
+  EXPECT_EQ(L"", LinkOnTheWay(folder + L"target\\new\\c.txt"));
+  EXPECT_FALSE(EnsureFolder(folder + L"a\\", L"inner")) << "no folder made through a link";
+  EXPECT_FALSE(PathExists(folder + L"target\\inner"));
+  RemoveFolderLink(folder + L"a");
   RemoveTree(folder);
 }
 

@@ -188,12 +188,24 @@ TEST_F(XmlTest, EntitiesThatMultiplyWithoutBoundAreRefused) {
   dtd += "]>";
   EXPECT_EQ(nullptr, document_.Load(Write(L"laughs.xml", kHead + dtd + "<R><P Name=\"a\" Data=\"&e6;\"/></R>")));
   EXPECT_NE(std::wstring::npos, document_.LastError().find(L"FATAL ERROR")) << document_.LastError();
-  // A few entities of ordinary size still load.
+  // No document type at all, not even a small one, nor an external entity
+  // the elevated process would open; and no nesting past the limit.
   XmlDocument small;
-  DomDocument* dom = small.Load(Write(L"small.xml", kHead + "<!DOCTYPE R [<!ENTITY a \"x\"><!ENTITY b \"&a;&a;\">]>"
-                                                          "<R><P Data=\"&b;\"/></R>"));
-  ASSERT_NE(nullptr, dom);
-  EXPECT_EQ(L"xx", AttributeText(FirstChildElement(dom->getDocumentElement(), L"P"), L"Data"));
+  EXPECT_EQ(nullptr, small.Load(Write(L"small.xml", kHead + "<!DOCTYPE R [<!ENTITY a \"x\"><!ENTITY b \"&a;&a;\">]>"
+                                                          "<R><P Data=\"&b;\"/></R>")));
+  std::wstring secret = Write(L"secret.txt", "secret");
+  std::string url = "file:///" + ToNarrow(secret);
+  EXPECT_EQ(nullptr, small.Load(Write(L"external.xml", kHead + "<!DOCTYPE R [<!ENTITY s SYSTEM \"" + url +
+                                                             "\">]><R><P Data=\"&s;\"/></R>")));
+  std::string deep, shallow;
+  for (int i = 0; i < 200; ++i) deep += "<D>";
+  for (int i = 0; i < 200; ++i) deep += "</D>";
+  for (int i = 0; i < 100; ++i) shallow += "<D>";
+  for (int i = 0; i < 100; ++i) shallow += "</D>";
+  EXPECT_EQ(nullptr, small.Load(Write(L"deep.xml", kHead + deep)));
+  XmlDocument nested;
+  ASSERT_NE(nullptr, nested.Load(Write(L"nested.xml", kHead + shallow))) << "ordinary depth still loads";
+  EXPECT_TRUE(nested.Save());
 }
 
 TEST_F(XmlTest, LoadClearsTheChangedMarkAndSaveKeepsIt) {

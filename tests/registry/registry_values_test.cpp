@@ -230,4 +230,24 @@ TEST_F(RegistryValues, DeletionTakesWholeTreesAndPruningStopsAtTheFirstLevel) {
   RegCloseKey(root);
 }
 
+TEST_F(RegistryValues, WalksOfKeysStopAtTheDepthBound) {
+  std::wstring base = std::wstring(kRoot) + L"\\Deep", path = base;
+  for (unsigned i = 0; i < kMaxKeyDepth + 4; ++i) path += L"\\K";
+  {
+    CRegistryWrite deepest;
+    ASSERT_TRUE(deepest.Open(HKEY_CURRENT_USER, path));
+  }
+  CRegistry source;
+  CRegistryWrite target;
+  ASSERT_TRUE(source.Open(HKEY_CURRENT_USER, base));
+  ASSERT_TRUE(target.Open(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Copy"));
+  EXPECT_FALSE(CopyKeyTree(source.key(), target.key(), nullptr, nullptr));
+  source.Close();
+  CRegistryDelete holder;
+  ASSERT_TRUE(holder.Open(HKEY_CURRENT_USER, kRoot));
+  EXPECT_FALSE(holder.DeleteKey(L"Deep")) << "too deep to walk: left, not a crash";
+  holder.Close();
+  RegDeleteTreeW(HKEY_CURRENT_USER, base.c_str());
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include "appindex/app_index.h"
 #include "documents/paths.h"
 #include "registry/registry_key.h"
+#include "support/links.h"
 
 namespace orvo::test {
 
@@ -47,7 +48,14 @@ bool RecordUser(const std::wstring& productCode, const std::wstring& user,
   }
   DomElement* folders = FirstChildElement(entry, L"Directories");
   if (!folders) folders = static_cast<DomElement*>(entry->appendChild(index.document()->createElement(L"Directories")));
-  for (const auto& [name, folder] : directories) index.SetNameData(folders, L"Directory", name, folder);
+  for (const auto& [name, folder] : directories) {
+    index.SetNameData(folders, L"Directory", name, folder);
+    // The system records where the user's profile is: above application data.
+    if (name != L"AppDataFolder") continue;
+    std::wstring profile = ParentFolder(folder);
+    if (FoldCase(LastPathComponent(profile)) == L"APPDATA") profile = ParentFolder(profile);
+    if (!RecordProfile(user, profile)) return false;
+  }
   return index.Save();
 }
 

@@ -15,8 +15,9 @@ void EnablePrivilege(const wchar_t* name);
 // deletes the key.
 bool SaveHive(const std::wstring& seedKey, const std::wstring& hiveFile);
 // Adds the user to the product's record in the machine's index, or updates
-// it, with the given directories (name, folder). The product must be
-// recorded already.
+// it, with the given directories (name, folder); the folder above its
+// AppDataFolder goes into the profile list as the user's profile. The
+// product must be recorded already.
 bool RecordUser(const std::wstring& productCode, const std::wstring& user,
                 const std::vector<std::pair<std::wstring, std::wstring>>& directories);
 // "<no key>", "<no value>", "#<n>" for a REG_DWORD, else the string.

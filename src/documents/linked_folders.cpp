@@ -1,0 +1,86 @@
+#include "documents/linked_folders.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <algorithm>
+
+#include "action/installer_session.h"
+#include "action/unique_handle.h"
+#include "documents/paths.h"
+
+namespace orvo {
+
+namespace {
+
+const wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+std::wstring ProfileImagePath(HKEY list, const std::wstring& sid) {
+  wchar_t buffer[MAX_PATH] = {0};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  // REG_SZ asked for: a REG_EXPAND_SZ value comes expanded.
+  if (RegGetValueW(list, sid.c_str(), L"ProfileImagePath", RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    return std::wstring();
+  std::wstring path(buffer);
+  return IsAbsolutePath(path) ? CombinePath(path) : std::wstring();
+}
+
+std::wstring AccountName(const std::wstring& sidText) {
+  PSID sid = nullptr;
+  if (!ConvertStringSidToSidW(sidText.c_str(), &sid)) return std::wstring();
+  unique_hlocal owner(sid);
+  wchar_t name[256] = {0}, domain[256] = {0};
+  DWORD nameSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) return std::wstring();
+  return name;
+}
+
+}  // namespace
+
+std::wstring LinkOnTheWay(const std::wstring& path) {
+  std::wstring text = path;
+  for (auto& c : text) {
+    if (c == L'/') c = L'\\';
+  }
+  std::wstring root = VolumeRoot(text);
+  if (text.compare(0, 4, L"\\\\?\\") == 0) root = text.substr(0, std::min<size_t>(text.size(), 7));
+  if (root.empty()) return std::wstring();
+  size_t start = root.size();
+  while (start < text.size()) {
+    size_t end = text.find(L'\\', start);
+    if (end == std::wstring::npos) end = text.size();
+    if (end > start) {
+      std::wstring walked = text.substr(0, end);
+      DWORD attributes = GetFileAttributesW(walked.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return std::wstring();
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return walked;
+    }
+    start = end + 1;
+  }
+  return std::wstring();
+}
+
+std::wstring RecordedProfileFolder(const std::wstring& userName) {
+  if (userName.empty()) return std::wstring();
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ, &opened) != ERROR_SUCCESS) return std::wstring();
+  unique_hkey list(opened);
+  std::wstring byName;
+  wchar_t sid[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = 256;
+    if (RegEnumKeyExW(list.get(), i, sid, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::wstring folder = ProfileImagePath(list.get(), sid);
+    if (folder.empty()) continue;
+    std::wstring account = AccountName(sid);
+    if (!account.empty()) {
+      if (FoldCase(account) == FoldCase(userName)) return folder;
+    } else if (byName.empty() && FoldCase(LastPathComponent(folder)) == FoldCase(userName)) {
+      byName = folder;
+    }
+  }
+  return byName;
+}
+
+}  // namespace orvo
