@@ -28,9 +28,9 @@ make_set() { # count folder
   (cd "$2" && wixl -o reference.msi OrvoBenchReference.wxs 2>/dev/null && wixl -o empty.msi OrvoBenchEmpty.wxs 2>/dev/null)
 }
 
-run() { # folder method
+run() { # folder method [journal|nojournal]
   wine "$build/bench/install_bench.exe" "$(winpath "$1/content")" "$(winpath "$1/reference.msi")" \
-    "$(winpath "$1/empty.msi")" "$2" </dev/null >"$work/out.txt" 2>/dev/null || true
+    "$(winpath "$1/empty.msi")" "$2" "${3:-journal}" </dev/null >"$work/out.txt" 2>/dev/null || true
   tr -d '\r' <"$work/out.txt"
 }
 
@@ -40,7 +40,11 @@ for count in "$files" $((files / 10)); do
   mkdir -p "$set_dir"
   echo "== $count files"
   make_set "$count" "$set_dir"
-  for method in mszip lzx; do run "$set_dir" "$method"; done
+  # Each with the rollback journal and without it, to show what it costs.
+  for method in mszip lzx; do
+    run "$set_dir" "$method" journal
+    run "$set_dir" "$method" nojournal
+  done
   rm -rf "$set_dir"
 done
 wine_down

@@ -14,6 +14,8 @@
 
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
+#include "catalog/hand_over_data.h"
+#include "documents/journal.h"
 #include "content_pack.h"
 #include "floor_writer.h"
 #include "documents/paths.h"
@@ -62,11 +64,13 @@ bool SetAction(const std::wstring& master, const wchar_t* action) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) {
-    fwprintf(stderr, L"usage: install_bench CONTENT REFERENCE.msi EMPTY.msi [mszip|lzx]\n");
+    fwprintf(stderr, L"usage: install_bench CONTENT REFERENCE.msi EMPTY.msi [mszip|lzx] [journal|nojournal]\n");
     return 2;
   }
   std::wstring content = argv[1], reference = argv[2], empty = argv[3];
   bool lzx = argc > 4 && std::wstring(argv[4]) == L"lzx";
+  // With the rollback journal, as an installation runs; without it, to show its cost.
+  bool journal = !(argc > 5 && std::wstring(argv[5]) == L"nojournal");
   size_t files = ListFolder(CombinePath(content), kListFiles, true).size();
   std::wstring work = ScratchFolder(L"install_bench");
   std::wstring target = work + L"Installed\\";
@@ -114,7 +118,9 @@ int wmain(int argc, wchar_t** argv) {
   if (!session) return 1;
   AppIndexWrite(session.get());
   OrvoInit(session.get());
-  std::wstring handOver = InstallerSession::Instance().GetProperty(L"orvo_Install_B", true);
+  HandOverData data = HandOverData::Decode(InstallerSession::Instance().GetProperty(L"orvo_Install_B", true));
+  if (!journal) data.transaction.clear();
+  std::wstring handOver = data.Encode();
   MsiSetPropertyW(session.get(), L"CustomActionData", handOver.c_str());
   double installStart = Now();
   UINT installed = OrvoInstall(session.get());
@@ -123,11 +129,16 @@ int wmain(int argc, wchar_t** argv) {
 
   std::wstring masterPath = product + L"Orvos\\master.xml";
   SetAction(masterPath, L"remove");
-  std::wstring removal = InstallTypeToText(IT_REINSTALL | IT_UNINSTALL) + L";" + masterPath + L";";
+  data.installType = InstallTypeToText(IT_REINSTALL | IT_UNINSTALL);
+  std::wstring removal = data.Encode();
   MsiSetPropertyW(session.get(), L"CustomActionData", removal.c_str());
   double removeStart = Now();
   UINT removed = OrvoRemove(session.get());
   double removeSeconds = Now() - removeStart;
+  // What the commit action does afterwards: the removed files kept aside go.
+  double commitStart = Now();
+  CommitJournals(JournalFolder(masterPath), data.transaction);
+  double commitSeconds = Now() - commitStart;
   size_t left = PathExists(target) ? ListFolder(target, kListFiles, true).size() : 0;
   session.reset();
   AppIndex index;
@@ -154,6 +165,7 @@ int wmain(int argc, wchar_t** argv) {
   wprintf(L"%zu files, %llu bytes; cabinet %ls, %llu bytes, packed in %.1f s\n", files,
           (unsigned long long)packed.totals.uncompressedBytes, lzx ? L"LZX 21" : L"MSZIP",
           (unsigned long long)packed.totals.cabinetBytes, packSeconds);
+  wprintf(L"journal       %ls (commit afterwards %.2f s)\n", journal ? L"kept" : L"off", commitSeconds);
   wprintf(L"OrvoInstall   %7.2f s  %7.1f us/file  (result %u, %zu files written)\n", installSeconds,
           1e6 * installSeconds / double(files), installed, written);
   wprintf(L"OrvoRemove    %7.2f s  %7.1f us/file  (result %u, %zu files left)\n", removeSeconds,

@@ -72,7 +72,7 @@ bool Orvo::TakesPart() const {
 
 void Orvo::ReferenceDocumentPaths(const UserDirectoryTables& users) {
   std::wstring relative = L"Keltra\\Orvos\\" + name + L"_ref" + L".xml";
-  referenceDocuments[L"All Users"] = CombinePath(SpecialFolder(CSIDL_COMMON_APPDATA), relative);
+  referenceDocuments[kAllUsers] = CombinePath(SpecialFolder(CSIDL_COMMON_APPDATA), relative);
   for (const auto& [user, table] : users) {
     auto found = table.find(L"LocalAppDataFolder");
     if (found == table.end()) continue;

@@ -14,6 +14,9 @@
 
 namespace orvo {
 
+// The owner of the reference documents that are for all users.
+inline constexpr wchar_t kAllUsers[] = L"All Users";
+
 enum RequestState : int { kRequestInstall = 0, kRequestRemove = 1, kRequestNull = 2 };
 enum CurrentState : int { kCurrentlyInstalled = 0, kCurrentlyNotInstalled = 1 };
 

@@ -19,7 +19,6 @@
 namespace orvo {
 namespace {
 
-const wchar_t kAllUsers[] = L"All Users";
 
 std::wstring WithOneTrailingBackslash(std::wstring path) {
   while (!path.empty() && path.back() == L'\\') path.pop_back();
@@ -45,12 +44,6 @@ void ProvideCacheCopy(const CabinetEntry& cabinet) {
   if (PathExists(cabinet.cachePath) && !MediaLocator::Instance().HasDigest(cabinet.cachePath, cabinet.digest))
     DeletePath(cabinet.cachePath, true, false);
   if (!PathExists(cabinet.cachePath)) CacheCabinet(cabinet);
-}
-
-// Only an absolute folder can be extracted into; anything else would land
-// relative to the installer's working folder.
-bool IsUsableFolder(const std::wstring& path) {
-  return path != L"\\" && !path.empty() && IsAbsolutePath(path);
 }
 
 // Everything one call shares.

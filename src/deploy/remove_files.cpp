@@ -18,7 +18,6 @@
 namespace orvo {
 namespace {
 
-const wchar_t kAllUsers[] = L"All Users";
 const wchar_t kSchemaName[] = L"orvo_ref.xsd";
 
 // Folders compare as the file system does: without regard to case, one
