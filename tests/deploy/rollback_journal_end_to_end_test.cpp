@@ -43,9 +43,9 @@ TEST(RollbackJournalEndToEnd, FailedInstallationsRepairsAndRemovalsLeaveTheMachi
   std::map<std::wstring, std::string> files;
   for (int i = 0; i < 2000; ++i)
     files[L"D" + std::to_wstring(i % 20) + L"\\f" + std::to_wstring(i) + L".txt"] = std::string(300, char('a' + i % 26));
-  MasterDocumentSpec spec;
-  spec.orvos.push_back({L"Jrn", L"true", L"", L"", L"Jrn\\Jrn.xml", L"", L""});
-  ASSERT_TRUE(WriteMasterDocument(media + L"Content\\", spec));
+  MasterDocumentSpec masterSpec;
+  masterSpec.orvos.push_back({L"Jrn", L"true", L"", L"", L"Jrn\\Jrn.xml", L"", L""});
+  ASSERT_TRUE(WriteMasterDocument(media + L"Content\\", masterSpec));
   PackDocumentSpec pack;
   pack.orvoId = L"Jrn";
   pack.cabinets = {{L"0", L"Jrn.cab", L"", L"600000", L"2000", L"ORVODATA", L""}};

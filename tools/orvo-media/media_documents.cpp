@@ -66,45 +66,45 @@ std::string MasterDocumentText() {
          ">\r\n  <Orvos>\r\n  </Orvos>\r\n</OrvoMaster>\r\n";
 }
 
-std::string PackDocumentText(const PackSpec& spec) {
+std::string PackDocumentText(const PackSpec& packSpec) {
   std::string xml = std::string(kDeclaration) + "<OrvoPack" + kSchemaInstance +
                     Attribute("xsi:noNamespaceSchemaLocation", kPackSchemaFile) + ">\r\n";
-  xml += "  <Identification>\r\n    " + Element("OrvoId", spec.name) + "\r\n";
-  if (!spec.supersedes.empty()) xml += "    " + Element("Supercedes", Join(spec.supersedes)) + "\r\n";
-  if (!spec.languages.empty()) {
+  xml += "  <Identification>\r\n    " + Element("OrvoId", packSpec.name) + "\r\n";
+  if (!packSpec.supersedes.empty()) xml += "    " + Element("Supercedes", Join(packSpec.supersedes)) + "\r\n";
+  if (!packSpec.languages.empty()) {
     xml += "    <PreferredLanguages>";
-    for (const auto& language : spec.languages) xml += Element("Language", language);
+    for (const auto& language : packSpec.languages) xml += Element("Language", language);
     xml += "</PreferredLanguages>\r\n";
   }
-  if (!spec.regions.empty()) {
+  if (!packSpec.regions.empty()) {
     xml += "    <PreferredRegions>";
-    for (const auto& region : spec.regions) xml += Element("Region", region);
+    for (const auto& region : packSpec.regions) xml += Element("Region", region);
     xml += "</PreferredRegions>\r\n";
   }
   xml += "  </Identification>\r\n";
-  if (!spec.inherits.empty()) xml += "  " + Element("Inheritance", Join(spec.inherits)) + "\r\n";
+  if (!packSpec.inherits.empty()) xml += "  " + Element("Inheritance", Join(packSpec.inherits)) + "\r\n";
   xml += "  <Files>\r\n";
-  if (spec.perUser) {
+  if (packSpec.perUser) {
     // The pack has no flag of its own for this: the product's index decides.
-    xml += "    <!-- " + EscapeXml(spec.directory) +
+    xml += "    <!-- " + EscapeXml(packSpec.directory) +
            " is a per-user directory: the package lists it in INDEXED_PERUSERDIRS. -->\r\n";
   }
-  for (size_t i = 0; i < spec.cabinets.size(); ++i) {
-    const CabinetSpec& cabinet = spec.cabinets[i];
+  for (size_t i = 0; i < packSpec.cabinets.size(); ++i) {
+    const CabinetSpec& cabinet = packSpec.cabinets[i];
     xml += "    <Cabinet" + Attribute("Sequence", std::to_string(i)) + Attribute("Name", cabinet.name) +
            Attribute("Cost", std::to_string(cabinet.cost)) + Attribute("FileCount", std::to_string(cabinet.fileCount)) +
-           Attribute("Directory", spec.directory) + (cabinet.sha256.empty() ? "" : Attribute("SHA256", cabinet.sha256)) +
+           Attribute("Directory", packSpec.directory) + (cabinet.sha256.empty() ? "" : Attribute("SHA256", cabinet.sha256)) +
            "/>\r\n";
   }
   xml += "  </Files>\r\n";
-  if (!spec.profileXml.empty()) {
-    std::string fragment = spec.profileXml;
+  if (!packSpec.profileXml.empty()) {
+    std::string fragment = packSpec.profileXml;
     while (!fragment.empty() && (fragment.back() == '\n' || fragment.back() == '\r')) fragment.pop_back();
     xml += "  <Registry>\r\n" + fragment + "\r\n  </Registry>\r\n";
   }
-  if (!spec.shortcuts.empty()) {
+  if (!packSpec.shortcuts.empty()) {
     xml += "  <Shortcuts>\r\n";
-    for (const auto& shortcut : spec.shortcuts) {
+    for (const auto& shortcut : packSpec.shortcuts) {
       xml += "    <Shortcut" + Attribute("Name", shortcut.name) + Attribute("Target", shortcut.target);
       if (!shortcut.parameters.empty()) xml += Attribute("Parameters", shortcut.parameters);
       xml += Attribute("TargetDirectory", "DesktopFolder") + "/>\r\n";

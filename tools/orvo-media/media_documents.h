@@ -34,7 +34,7 @@ struct PackSpec {
 // A master document with an empty list of Orvos.
 std::string MasterDocumentText();
 
-std::string PackDocumentText(const PackSpec& spec);
+std::string PackDocumentText(const PackSpec& packSpec);
 
 // The master document's bytes with the Orvo `name` listed, its pack document
 // at "name\name.xml"; an entry of that name is replaced, the rest kept as it is.

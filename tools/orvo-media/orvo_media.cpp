@@ -122,14 +122,14 @@ int Add(const Arguments& args) {
   // A per-user installation copies only the listed cabinet to its cache
   // and extracts from there: a continuing cabinet would be missing.
   if (args.perUser && args.split) return Usage("--per-user content cannot be split into a cabinet set");
-  PackSpec spec;
-  spec.name = name;
-  spec.directory = args.directory;
-  spec.perUser = args.perUser;
-  spec.languages = args.languages;
-  spec.regions = args.regions;
-  spec.supersedes = args.supersedes;
-  spec.inherits = args.inherits;
+  PackSpec packSpec;
+  packSpec.name = name;
+  packSpec.directory = args.directory;
+  packSpec.perUser = args.perUser;
+  packSpec.languages = args.languages;
+  packSpec.regions = args.regions;
+  packSpec.supersedes = args.supersedes;
+  packSpec.inherits = args.inherits;
   for (const auto* list : {&args.languages, &args.regions, &args.supersedes, &args.inherits}) {
     for (const std::string& item : *list) {
       if (!IsListItem(item)) return Usage("'" + item + "' is not a single name");
@@ -146,7 +146,7 @@ int Add(const Arguments& args) {
       if (comma != std::string::npos) shortcut.parameters = rest.substr(comma + 1);
     }
     if (shortcut.name.empty() || shortcut.target.empty()) return Usage("--shortcut takes NAME=TARGET[,ARGS]");
-    spec.shortcuts.push_back(shortcut);
+    packSpec.shortcuts.push_back(shortcut);
   }
 
   fs::path content = fs::u8path(args.positional[0]) / "Content";
@@ -158,9 +158,9 @@ int Add(const Arguments& args) {
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) return Fail("not a folder: " + folder.u8string());
   if (!args.profile.empty()) {
-    if (!ReadBytes(fs::u8path(args.profile), &spec.profileXml)) return Fail("cannot read " + args.profile);
-    if (!CheckProfileFragment(spec.profileXml, &error)) return Fail(args.profile + ": " + error);
-    if (spec.profileXml.compare(0, 3, "\xEF\xBB\xBF") == 0) spec.profileXml.erase(0, 3);
+    if (!ReadBytes(fs::u8path(args.profile), &packSpec.profileXml)) return Fail("cannot read " + args.profile);
+    if (!CheckProfileFragment(packSpec.profileXml, &error)) return Fail(args.profile + ": " + error);
+    if (packSpec.profileXml.compare(0, 3, "\xEF\xBB\xBF") == 0) packSpec.profileXml.erase(0, 3);
   }
   std::string updatedMaster;
   if (!RegisterOrvo(masterBytes, name, &updatedMaster, &error)) {
@@ -197,10 +197,10 @@ int Add(const Arguments& args) {
   }
   entry.sha256 = FileSha256(cabinet);
   if (entry.sha256.empty()) return Fail("cannot read " + cabinet.u8string());
-  spec.cabinets.push_back(entry);
+  packSpec.cabinets.push_back(entry);
 
   fs::path packPath = orvoFolder / fs::u8path(name + ".xml");
-  if (!WriteBytes(packPath, PackDocumentText(spec)) ||
+  if (!WriteBytes(packPath, PackDocumentText(packSpec)) ||
       !WriteBytes(orvoFolder / kPackSchemaFile, Schema(kPackSchemaBytes, sizeof kPackSchemaBytes))) {
     return Fail("cannot write into " + orvoFolder.u8string());
   }
