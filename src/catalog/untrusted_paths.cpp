@@ -9,14 +9,6 @@
 namespace orvo {
 
 namespace {
-// Folded as the system compares names, "/" read as the separator it is.
-std::wstring Lower(std::wstring text) {
-  text = FoldCase(text);
-  for (auto& c : text) {
-    if (c == L'/') c = L'\\';
-  }
-  return text;
-}
 // A full path without "." or ".." steps (a root alone counts).
 bool IsPlainFullPath(const std::wstring& path) {
   if (!IsAbsolutePath(path)) return false;
@@ -30,12 +22,7 @@ bool IsSafeRelativeName(const std::wstring& text) { return IsContainedRelativePa
 
 bool IsSafeMediaPath(const std::wstring& text, const std::wstring& mediaRoot) {
   if (IsContainedRelativePath(text)) return true;
-  if (mediaRoot.empty() || !IsAbsolutePath(text) || !IsAbsolutePath(mediaRoot)) return false;
-  std::wstring root = Lower(mediaRoot);
-  if (root.back() != L'\\') root += L'\\';
-  std::wstring path = Lower(text);
-  if (path.compare(0, root.size(), root) != 0) return false;
-  return IsContainedRelativePath(text.substr(root.size()));
+  return IsAbsolutePath(text) && IsAbsolutePath(mediaRoot) && IsStrictlyBelow(text, mediaRoot);
 }
 
 bool MasterPathsAgree(const XmlDocument& master) {

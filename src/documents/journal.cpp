@@ -209,13 +209,12 @@ bool Journal::BeforeWrite(const std::wstring& path) {
   return MoveAside(path);
 }
 
-bool Journal::MoveAside(const std::wstring& path, std::wstring* asidePath) {
+bool Journal::MoveAside(const std::wstring& path) {
   if (!active()) return false;
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
   std::wstring aside = NextAside();
   if (!Append(L'M', path, aside)) return false;
-  if (asidePath) *asidePath = aside;
   // A rename on the same volume; the installer's own backups work so too.
   return MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
 }

@@ -38,7 +38,7 @@ class Journal {
   bool BeforeWrite(const std::wstring& path);
   // Instead of deleting a file: moves it aside. False when not journaling or
   // the move failed (the caller then deletes it as before).
-  bool MoveAside(const std::wstring& path, std::wstring* asidePath = nullptr);
+  bool MoveAside(const std::wstring& path);
   // Before a document is rewritten or deleted in place: keeps a copy.
   void KeepCopy(const std::wstring& path);
   // A folder the action created.
