@@ -39,6 +39,9 @@ struct ExtractorState {
   std::wstring lastFolder;
   // Folders this extraction made or found: each is created once.
   std::unordered_set<std::wstring> knownFolders;
+  // The current folder's way, held from its check to the folder's last file.
+  PinnedFolders pins;
+  std::wstring linkOnTheWay;  // of the current folder, when it has one
   std::wstring currentTarget;
   // The file handed to the decoder whose data has not all come yet.
   std::wstring unfinishedTarget;
@@ -184,13 +187,41 @@ int CreateTarget(const std::wstring& path) {
   return OpenTarget(path);
 }
 
-// Checked before every file: a link planted on the way since the folder was
-// made would lead the write elsewhere. The file is skipped.
-bool RefusedForLink(const std::wstring& target) {
-  std::wstring link = LinkOnTheWay(target);
+// A link on the way would lead the write elsewhere: the file is skipped.
+bool RefusedForLink(const std::wstring& target, const std::wstring& link) {
   if (link.empty()) return false;
   Send(EXTRACT_FOLDER_FAILED, EscapePercent(target + L" (refused: " + link + L" is a link)"));
   return true;
+}
+
+enum class TargetCheck { kWrite, kSkip, kFolderFailed };
+
+// Checked when the folder changes and held until it changes again, so that
+// no link can be planted on the way meanwhile; each folder is made once. The
+// file itself is looked at once, a look the journal shares.
+TargetCheck CheckTarget(ExtractorState& state, DWORD& attributes) {
+  std::wstring folder = FolderOf(state.currentTarget);
+  if (folder != state.lastFolder) {
+    state.linkOnTheWay = state.pins.Pin(folder);
+    if (state.linkOnTheWay.empty() && !state.knownFolders.count(folder)) {
+      if (!CreateFolderChain(folder)) {
+        Send(EXTRACT_FOLDER_FAILED, EscapePercent(folder));
+        return TargetCheck::kFolderFailed;
+      }
+      state.knownFolders.insert(folder);
+      // The folders just made are held too.
+      state.linkOnTheWay = state.pins.Pin(folder);
+    }
+    if (state.linkOnTheWay.empty()) Send(EXTRACT_FOLDER, EscapePercent(folder));
+    state.lastFolder = folder;
+  }
+  if (RefusedForLink(state.currentTarget, state.linkOnTheWay)) return TargetCheck::kSkip;
+  attributes = GetFileAttributesW(state.currentTarget.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    RefusedForLink(state.currentTarget, state.currentTarget);
+    return TargetCheck::kSkip;
+  }
+  return TargetCheck::kWrite;
 }
 
 intptr_t CopyFileNotification(const cab::Notification& record) {
@@ -202,20 +233,11 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
                     Utf8ToWide(record.text1), refused));
   }
   // A file without a target does not change the folder: it is skipped below.
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
   if (!state.currentTarget.empty()) {
-    std::wstring folder = FolderOf(state.currentTarget);
-    if (RefusedForLink(state.currentTarget)) return 0;
-    if (folder != state.lastFolder) {
-      if (!state.knownFolders.count(folder)) {
-        if (!CreateFolderChain(folder)) {
-          Send(EXTRACT_FOLDER_FAILED, EscapePercent(folder));
-          return -1;
-        }
-        state.knownFolders.insert(folder);
-      }
-      Send(EXTRACT_FOLDER, EscapePercent(folder));
-      state.lastFolder = folder;
-    }
+    TargetCheck check = CheckTarget(state, attributes);
+    if (check == TargetCheck::kSkip) return 0;
+    if (check == TargetCheck::kFolderFailed) return -1;
   }
   int answer = Send(fdintCOPY_FILE, EscapePercent(state.currentTarget));
   if (answer == EXTRACT_SKIP) return 0;
@@ -224,7 +246,7 @@ intptr_t CopyFileNotification(const cab::Notification& record) {
   int fd = -1;
   if (!state.currentTarget.empty()) {
     // Journaled: a replaced file is moved aside as it was, a new one noted.
-    Journal::Active().BeforeWrite(state.currentTarget);
+    Journal::Active().BeforeWrite(state.currentTarget, attributes);
     fd = CreateTarget(state.currentTarget);
     // A process without standard streams can hand out descriptor 0, which
     // the decoder would take for "skip this file".
@@ -417,6 +439,10 @@ int ExtractCabinet(const std::wstring& cabinetPath, const std::wstring& targetFo
   state.lastFolder.clear();
   state.knownFolders.clear();
   state.heapPeak = state.heapInUse;
+  // Held folders could not be removed or renamed by anyone after us.
+  struct PinsOwner {
+    ~PinsOwner() { State().pins.Clear(); }
+  } pinsOwner;
   ContextOwner owner;
   owner.context = cab::Create(callbacks, 1, &error);
   if (!owner.context) {
@@ -501,7 +527,10 @@ void LoadIndexFile() {
 bool CreateFolderChain(const std::wstring& folder) {
   if (folder.empty()) return false;
   std::wstring trimmed = WithoutTrailingSeparators(folder);
-  if (!trimmed.empty() && CreateDirectoryW(trimmed.c_str(), nullptr)) return true;
+  if (!trimmed.empty() && CreateDirectoryW(trimmed.c_str(), nullptr)) {
+    Journal::Active().FolderCreated(trimmed);
+    return true;
+  }
   DWORD error = GetLastError();
   DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;

@@ -24,10 +24,8 @@ const wchar_t kSchemaName[] = L"orvo_ref.xsd";
 // trailing backslash.
 std::wstring FolderKey(const std::wstring& path) { return CombinePath(PathKey(path)); }
 
-// A link on the way would lead the deletion somewhere else entirely; checked
-// right before each one.
-bool RefusedForLink(const std::wstring& path) {
-  std::wstring link = LinkOnTheWay(path);
+// A link on the way would lead the deletion somewhere else entirely.
+bool RefusedForLink(const std::wstring& path, const std::wstring& link) {
   if (link.empty()) return false;
   InstallerSession::Instance().Log(L"  !-> Refused %s: %s is a link", path, link);
   return true;
@@ -86,6 +84,9 @@ class RemovalRun {
   bool forced = false;
   unsigned ticks = 0;
   TextList schemas;
+  // The way to the folder whose files are being removed, checked once and
+  // held while they go.
+  PinnedFolders pins;
 
   // False when the user cancelled.
   bool WalkCabinets(DomElement* cabinets, const std::vector<std::wstring>& folders, bool& handled);
@@ -115,7 +116,8 @@ bool RemovalRun::WalkCabinets(DomElement* cabinets, const std::vector<std::wstri
       if (trusted && !WalkExtraction(extraction, handled)) return false;
       if (!HasElementChild(extraction)) {
         Detach(extraction);
-        if (trusted && IsFolder(path) && !RefusedForLink(path)) RemoveDirectoryW(path.c_str());
+        pins.Clear();
+        if (trusted && IsFolder(path) && !RefusedForLink(path, LinkOnTheWay(path))) RemoveDirectoryW(path.c_str());
       }
     }
     if (!HasElementChild(cabinet)) Detach(cabinet);
@@ -135,14 +137,14 @@ bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
       continue;
     }
     std::wstring folder = CombinePath(path, relative);
-    if (RefusedForLink(folder)) continue;
+    if (RefusedForLink(folder, pins.Pin(folder))) continue;
     auto files = Descendants(subDirectory, L"File");
     for (size_t f = files.size(); f-- > 0;) {
       if (!RemoveFile(files[f], folder, handled)) return false;
     }
     if (!HasElementChild(subDirectory)) {
       Detach(subDirectory);
-      PruneFolderChain(path, relative);
+      PruneFolderChain(path, relative, pins);
     }
   }
   return true;
@@ -167,9 +169,9 @@ bool RemovalRun::RemoveFile(DomElement* file, const std::wstring& folder, bool& 
   } else if (!forced && !FileHashMatches(file, fullPath)) {
     answer = session.SendInfo(L"orvo_Remove: [1]", L" -> The following file is user-modified and will not be removed");
     Detach(file);
-  } else if (RefusedForLink(fullPath)) {
-    Detach(file);
   } else {
+    // Through a held folder; a link in the file's own place goes alone,
+    // its target untouched.
     DeleteEntry(fullPath);
     Detach(file);
   }

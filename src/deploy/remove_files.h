@@ -7,6 +7,7 @@
 #include <string>
 
 #include "catalog/orvo_model.h"
+#include "documents/linked_folders.h"
 #include "documents/xml_document.h"
 
 namespace orvo {
@@ -22,6 +23,8 @@ unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog, std::optional<bo
 // folder itself). Only empty folders go; a relative folder that could leave
 // the extraction folder is refused.
 void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& relativeFolder);
+// The same, where the folders held are known not to be links.
+void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& relativeFolder, PinnedFolders& pins);
 
 // Whether a relative folder as reference documents write it ("\" or
 // "Sub\Deeper\") stays inside the folder it is joined to.

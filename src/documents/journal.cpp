@@ -203,7 +203,11 @@ std::wstring Journal::NextAside() {
 
 bool Journal::BeforeWrite(const std::wstring& path) {
   if (!active()) return true;
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  return BeforeWrite(path, GetFileAttributesW(path.c_str()));
+}
+
+bool Journal::BeforeWrite(const std::wstring& path, unsigned long attributes) {
+  if (!active()) return true;
   if (attributes == INVALID_FILE_ATTRIBUTES) return Append(L'N', path, std::wstring());
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
   return MoveAside(path);
@@ -211,11 +215,29 @@ bool Journal::BeforeWrite(const std::wstring& path) {
 
 bool Journal::MoveAside(const std::wstring& path) {
   if (!active()) return false;
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // Opened as a file (a folder refuses such an open), the link itself and
+  // not its target: the look and the move are one open.
+  unique_hfile file(CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    // Refused for another reason than being a folder or missing: moved by path.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    std::wstring aside = NextAside();
+    return Append(L'M', path, aside) && MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED);
+  }
   std::wstring aside = NextAside();
   if (!Append(L'M', path, aside)) return false;
   // A rename on the same volume; the installer's own backups work so too.
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = DWORD(aside.size() * sizeof(wchar_t));
+  aside.copy(rename->FileName, aside.size());
+  if (SetFileInformationByHandle(file.get(), FileRenameInfo, rename, DWORD(buffer.size()))) return true;
+  // Another volume: moved by copying.
+  file.reset();
   return MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
 }
 
@@ -258,5 +280,7 @@ std::wstring JournalFolder(const std::wstring& masterDocument) {
   std::wstring folder = ParentFolder(masterDocument);
   return folder.empty() ? std::wstring() : CombinePath(folder, L"Rollback\\");
 }
+
+std::wstring PatchJournalFolder() { return CombinePath(TempFolder(), L"orvo_Patch.rollback\\"); }
 
 }  // namespace orvo

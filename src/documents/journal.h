@@ -36,6 +36,9 @@ class Journal {
   // attributes, a new one is noted. False only when an existing file could
   // not be moved aside.
   bool BeforeWrite(const std::wstring& path);
+  // The same, with the attributes the caller just read (INVALID_FILE_ATTRIBUTES
+  // when nothing stands there).
+  bool BeforeWrite(const std::wstring& path, unsigned long attributes);
   // Instead of deleting a file: moves it aside. False when not journaling or
   // the move failed (the caller then deletes it as before).
   bool MoveAside(const std::wstring& path);
@@ -72,5 +75,10 @@ int RollBackJournals(const std::wstring& folder, const std::wstring& transaction
 void CommitJournals(const std::wstring& folder, const std::wstring& transaction);
 // The folder of a product's journals, beside its installed master document.
 std::wstring JournalFolder(const std::wstring& masterDocument);
+
+// A patch's cabinets go to the temporary folder of the elevated actions, and
+// its data names no transaction: its journal is kept there, under the
+// product's code (one installation of a product runs at a time).
+std::wstring PatchJournalFolder();
 
 }  // namespace orvo

@@ -38,27 +38,80 @@ std::wstring AccountName(const std::wstring& sidText) {
 
 }  // namespace
 
-std::wstring LinkOnTheWay(const std::wstring& path) {
+namespace {
+
+std::wstring WithBackslashes(const std::wstring& path) {
   std::wstring text = path;
   for (auto& c : text) {
     if (c == L'/') c = L'\\';
   }
+  return text;
+}
+
+// The paths of the components below the volume root, outermost first.
+std::vector<std::wstring> ComponentPaths(const std::wstring& path) {
+  std::vector<std::wstring> walked;
+  std::wstring text = WithBackslashes(path);
   std::wstring root = VolumeRoot(text);
   if (text.compare(0, 4, L"\\\\?\\") == 0) root = text.substr(0, std::min<size_t>(text.size(), 7));
-  if (root.empty()) return std::wstring();
+  if (root.empty()) return walked;
   size_t start = root.size();
   while (start < text.size()) {
     size_t end = text.find(L'\\', start);
     if (end == std::wstring::npos) end = text.size();
-    if (end > start) {
-      std::wstring walked = text.substr(0, end);
-      DWORD attributes = GetFileAttributesW(walked.c_str());
-      if (attributes == INVALID_FILE_ATTRIBUTES) return std::wstring();
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return walked;
-    }
+    if (end > start) walked.push_back(text.substr(0, end));
     start = end + 1;
   }
+  return walked;
+}
+
+}  // namespace
+
+std::wstring LinkOnTheWay(const std::wstring& path) {
+  for (const auto& walked : ComponentPaths(path)) {
+    DWORD attributes = GetFileAttributesW(walked.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::wstring();
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return walked;
+  }
   return std::wstring();
+}
+
+std::wstring PinnedFolders::Pin(const std::wstring& folder) {
+  std::vector<std::wstring> components = ComponentPaths(folder);
+  size_t i = 0;
+  for (; i < components.size(); ++i) {
+    std::wstring key = PathKey(components[i]);
+    if (i < pins_.size() && pins_[i].key == key) continue;
+    pins_.resize(i);
+    DWORD attributes = GetFileAttributesW(components[i].c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::wstring();
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return components[i];
+    // The link itself, never its target, and asked again on the handle: a
+    // swap between the look and the open shows there.
+    unique_hfile handle(CreateFileW(components[i].c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+    if (!handle) return std::wstring();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(handle.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return components[i];
+    pins_.push_back({key, std::move(handle)});
+  }
+  pins_.resize(std::min(pins_.size(), i));
+  return std::wstring();
+}
+
+bool PinnedFolders::Holds(const std::wstring& folder) const {
+  std::vector<std::wstring> components = ComponentPaths(folder);
+  return !components.empty() && components.size() <= pins_.size() &&
+         pins_[components.size() - 1].key == PathKey(components.back());
+}
+
+void PinnedFolders::Release(const std::wstring& folder) {
+  std::vector<std::wstring> components = ComponentPaths(folder);
+  if (components.empty()) return;
+  size_t depth = components.size() - 1;
+  if (depth < pins_.size() && pins_[depth].key == PathKey(components.back())) pins_.resize(depth);
 }
 
 std::wstring RecordedProfileFolder(const std::wstring& userName) {

@@ -3,6 +3,9 @@
 // the profile folder the system records for them.
 #pragma once
 #include <string>
+#include <vector>
+
+#include "action/unique_handle.h"
 
 namespace orvo {
 
@@ -11,6 +14,35 @@ namespace orvo {
 // none. "/" counts as a separator as "\" does. Components that do not
 // exist yet end the walk: nothing below them exists either.
 std::wstring LinkOnTheWay(const std::wstring& path);
+
+// Holds open each component of a folder, from below its volume root down,
+// once it was seen not to be a link. A held folder cannot be renamed or
+// replaced (it is open without delete sharing), so the files inside need
+// no walk of their own: one check per folder instead of one per file.
+class PinnedFolders {
+ public:
+  PinnedFolders() = default;
+  PinnedFolders(const PinnedFolders&) = delete;
+  PinnedFolders& operator=(const PinnedFolders&) = delete;
+
+  // Pins the folder's existing components, keeping those already held
+  // (sibling folders share their parents). Returns the first one that is a
+  // link, empty when none is; nothing from a link down stays held.
+  std::wstring Pin(const std::wstring& folder);
+  // Whether the folder is held, so known not to be a link.
+  bool Holds(const std::wstring& folder) const;
+  // Lets go of the folder and of everything held below it, so it can be
+  // removed; its parents stay held.
+  void Release(const std::wstring& folder);
+  void Clear() { pins_.clear(); }
+
+ private:
+  struct Pinned {
+    std::wstring key;
+    unique_hfile handle;
+  };
+  std::vector<Pinned> pins_;
+};
 
 // The profile folder the system records for the user (the profile list
 // under HKLM, which only administrators can write), with one trailing

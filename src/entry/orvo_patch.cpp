@@ -3,6 +3,7 @@
 #include "action/installer_session.h"
 #include "deploy/cabinet_extractor.h"
 #include "deploy/patch_application.h"
+#include "documents/journal.h"
 #include "entry/entry_points.h"
 #include "media/media_locator.h"
 
@@ -14,7 +15,11 @@ extern "C" UINT __stdcall OrvoPatch(MSIHANDLE handle) {
     // writing and flushing one per file costs more than the extraction.
     SetExtractDiagnostics(false);
     MediaLocator::Instance().SetLogPath(L"orvo_Install.log");
-    ApplyPatchStreams(InstallerSession::Instance().GetProperty(L"CustomActionData"));
+    auto& session = InstallerSession::Instance();
+    std::wstring patchData = session.GetProperty(L"CustomActionData");
+    // What the extraction changes can be undone by the rollback action.
+    JournalScope journal(PatchJournalFolder(), session.GetProperty(L"ProductCode"));
+    ApplyPatchStreams(patchData);
     return ERROR_SUCCESS;
   });
 }

@@ -15,12 +15,14 @@ extern "C" UINT __stdcall OrvoRollback(MSIHANDLE handle) {
     auto& session = InstallerSession::Instance();
     if (!session.deferred()) return ERROR_SUCCESS;
     RollbackData data = RollbackData::Decode(session.GetProperty(L"CustomActionData"));
-    if (data.journalFolder.empty() || data.transaction.empty()) return ERROR_SUCCESS;
+    std::wstring productCode = session.GetProperty(L"ProductCode");
     if (MsiGetMode(handle, MSIRUNMODE_ROLLBACK)) {
       int undone = RollBackJournals(data.journalFolder, data.transaction);
+      undone += RollBackJournals(PatchJournalFolder(), productCode);
       session.Log(L" => Rolled back %d journal(s) of %s", undone, data.transaction);
     } else if (MsiGetMode(handle, MSIRUNMODE_COMMIT)) {
       CommitJournals(data.journalFolder, data.transaction);
+      CommitJournals(PatchJournalFolder(), productCode);
       session.Log(L" => Committed the journals of %s", data.transaction);
     }
     return ERROR_SUCCESS;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "action/installer_session.h"
+#include "documents/journal.h"
 #include "documents/paths.h"
 #include "support/media_tree.h"
 #include "support/orvo_product.h"
@@ -31,7 +32,7 @@ TEST(PatchEndToEnd, BothListedCabinetsAreExtracted) {
 
   OrvoProduct product;
   product.folderName = L"OrvoPatchE2E";
-  product.entryPoints = {L"AppIndexWrite", L"OrvoInit"};
+  product.entryPoints = {L"AppIndexWrite", L"OrvoInit", L"OrvoRollback", L"FailAfterFiles"};
   product.properties = {{L"ORVO_PATCHSEQUENCE", L"PatchE2EOne;PatchE2ETwo"}};
   std::wstring code;
   {
@@ -45,11 +46,21 @@ TEST(PatchEndToEnd, BothListedCabinetsAreExtracted) {
     package.Sequence(L"orvo_Patch", 4150, L"ORVO_PATCHSEQUENCE AND NOT REMOVE=\"ALL\"");
     package.Commit();
   }
+  // A failed installation takes the extraction back: the file it replaced
+  // returns, the new ones and their folders go.
+  ASSERT_TRUE(EnsureFolder(two) && WriteFileBytes(two + L"two.txt", "before"));
+  EXPECT_EQ(1603u, RunMsiexec(L"/i \"" + media + L"patch.msi\" /qn ORVO_TEST_FAIL=1"));
+  EXPECT_FALSE(FileExists(one + L"Fix\\one.txt"));
+  EXPECT_FALSE(PathExists(one));
+  EXPECT_EQ("before", ReadFileBytes(two + L"two.txt"));
+  EXPECT_FALSE(PathExists(two + L"Deep"));
+
   EXPECT_EQ(0u, RunMsiexec(L"/i \"" + media + L"patch.msi\" /qn"));
   EXPECT_EQ("first fix", ReadFileBytes(one + L"Fix\\one.txt"));
   EXPECT_EQ("second fix", ReadFileBytes(two + L"two.txt"));
   EXPECT_EQ("x", ReadFileBytes(two + L"Deep\\Er\\x.txt"));
   EXPECT_FALSE(FileExists(two + L"IndexFile.dat")) << "the index is not content";
+  EXPECT_TRUE(FindFiles(PatchJournalFolder(), L"*", false).empty()) << "the commit forgets the journal";
 
   RunMsiexec(L"/x " + code + L" /qn");
   RemoveTree(one);
