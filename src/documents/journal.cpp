@@ -201,11 +201,6 @@ std::wstring Journal::NextAside() {
   return CombinePath(asideFolder_, std::to_wstring(++asideCount_));
 }
 
-bool Journal::BeforeWrite(const std::wstring& path) {
-  if (!active()) return true;
-  return BeforeWrite(path, GetFileAttributesW(path.c_str()));
-}
-
 bool Journal::BeforeWrite(const std::wstring& path, unsigned long attributes) {
   if (!active()) return true;
   if (attributes == INVALID_FILE_ATTRIBUTES) return Append(L'N', path, std::wstring());
@@ -223,21 +218,21 @@ bool Journal::MoveAside(const std::wstring& path) {
     // Refused for another reason than being a folder or missing: moved by path.
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    std::wstring aside = NextAside();
-    return Append(L'M', path, aside) && MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED);
   }
   std::wstring aside = NextAside();
   if (!Append(L'M', path, aside)) return false;
   // A rename on the same volume; the installer's own backups work so too.
-  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = DWORD(aside.size() * sizeof(wchar_t));
-  aside.copy(rename->FileName, aside.size());
-  if (SetFileInformationByHandle(file.get(), FileRenameInfo, rename, DWORD(buffer.size()))) return true;
+  if (file) {
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = DWORD(aside.size() * sizeof(wchar_t));
+    aside.copy(rename->FileName, aside.size());
+    if (SetFileInformationByHandle(file.get(), FileRenameInfo, rename, DWORD(buffer.size()))) return true;
+    file.reset();
+  }
   // Another volume: moved by copying.
-  file.reset();
   return MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
 }
 

@@ -35,9 +35,8 @@ class Journal {
   // Before a file is written: an existing one is moved aside with its
   // attributes, a new one is noted. False only when an existing file could
   // not be moved aside.
-  bool BeforeWrite(const std::wstring& path);
-  // The same, with the attributes the caller just read (INVALID_FILE_ATTRIBUTES
-  // when nothing stands there).
+  // The attributes are those the caller just read (INVALID_FILE_ATTRIBUTES
+  // when nothing stands there): the look is shared.
   bool BeforeWrite(const std::wstring& path, unsigned long attributes);
   // Instead of deleting a file: moves it aside. False when not journaling or
   // the move failed (the caller then deletes it as before).

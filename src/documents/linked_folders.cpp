@@ -36,22 +36,11 @@ std::wstring AccountName(const std::wstring& sidText) {
   return name;
 }
 
-}  // namespace
-
-namespace {
-
-std::wstring WithBackslashes(const std::wstring& path) {
-  std::wstring text = path;
-  for (auto& c : text) {
-    if (c == L'/') c = L'\\';
-  }
-  return text;
-}
-
 // The paths of the components below the volume root, outermost first.
 std::vector<std::wstring> ComponentPaths(const std::wstring& path) {
   std::vector<std::wstring> walked;
-  std::wstring text = WithBackslashes(path);
+  std::wstring text = path;
+  std::replace(text.begin(), text.end(), L'/', L'\\');
   std::wstring root = VolumeRoot(text);
   if (text.compare(0, 4, L"\\\\?\\") == 0) root = text.substr(0, std::min<size_t>(text.size(), 7));
   if (root.empty()) return walked;

@@ -238,6 +238,14 @@ TEST(PruneFolderChain, RemovesOnlyEmptiedFoldersInside) {
   PruneFolderChain(extraction, L"..\\outside\\");
   EXPECT_TRUE(IsFolder(root + L"outside\\"));
   EXPECT_TRUE(IsFolder(extraction));
+  // Held folders are let go to be removed; the extraction folder stays held.
+  PinnedFolders pins;
+  EnsureFolder(extraction + L"F\\G\\");
+  ASSERT_EQ(L"", pins.Pin(extraction + L"F\\G\\"));
+  PruneFolderChain(extraction, L"F\\G\\", pins);
+  EXPECT_FALSE(PathExists(extraction + L"F\\"));
+  EXPECT_TRUE(pins.Holds(extraction));
+  pins.Clear();
   RemoveTree(root);
 }
 

@@ -372,6 +372,20 @@ TEST(Folders, LinksOnTheWayAreFoundByEitherSeparator) {
   EXPECT_EQ(L"", LinkOnTheWay(folder + L"target\\new\\c.txt"));
   EXPECT_FALSE(EnsureFolder(folder + L"a\\", L"inner")) << "no folder made through a link";
   EXPECT_FALSE(PathExists(folder + L"target\\inner"));
+
+  // Held folders: the link is named and nothing from it down is held; a
+  // folder let go keeps its parents held; names compare without case.
+  PinnedFolders pins;
+  EXPECT_EQ(folder + L"a", pins.Pin(folder + L"a\\b\\"));
+  EXPECT_FALSE(pins.Holds(folder + L"a\\"));
+  EXPECT_TRUE(pins.Holds(folder));
+  ASSERT_TRUE(EnsureFolder(folder + L"target\\x\\y\\"));
+  EXPECT_EQ(L"", pins.Pin(folder + L"TARGET\\x\\y\\"));
+  EXPECT_TRUE(pins.Holds(folder + L"target\\X\\y"));
+  pins.Release(folder + L"target\\x\\");
+  EXPECT_FALSE(pins.Holds(folder + L"target\\x\\y\\"));
+  EXPECT_TRUE(pins.Holds(folder + L"target\\"));
+  pins.Clear();
   RemoveFolderLink(folder + L"a");
   RemoveTree(folder);
 }
