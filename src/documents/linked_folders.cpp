@@ -72,6 +72,8 @@ std::wstring PinnedFolders::Pin(const std::wstring& folder) {
     std::wstring key = PathKey(components[i]);
     if (i < pins_.size() && pins_[i].key == key) continue;
     pins_.resize(i);
+    // Asked by path first: an open may follow a link the system shows only
+    // to a look by name.
     DWORD attributes = GetFileAttributesW(components[i].c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return std::wstring();
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return components[i];
@@ -81,9 +83,12 @@ std::wstring PinnedFolders::Pin(const std::wstring& folder) {
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
     if (!handle) return std::wstring();
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(handle.get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return components[i];
+    // The basic record only: the full one also asks for the name, which
+    // costs a lookup of its own per folder.
+    FILE_BASIC_INFO info{};
+    if (!GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &info, sizeof info))
+      info.FileAttributes = GetFileAttributesW(components[i].c_str());
+    if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return components[i];
     pins_.push_back({key, std::move(handle)});
   }
   pins_.resize(std::min(pins_.size(), i));
