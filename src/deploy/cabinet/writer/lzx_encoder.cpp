@@ -5,6 +5,9 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cab_format.h"
 #include "huffman.h"
@@ -224,12 +227,32 @@ class MatchTable {
   void Prefetch(uint32_t hash) { __builtin_prefetch(Line(hash), 1); }
   static uint32_t Entry(uint32_t pos, uint32_t hash) { return (pos << 8) | (hash & 0xFF); }
   static bool SameTag(uint32_t entry, uint32_t hash) { return uint8_t(entry) == uint8_t(hash); }
+
+  // Bit i set when entry i of a line has the tag of hash.
+  static uint32_t TagMask(const uint32_t* entries, uint32_t hash) {
+    uint32_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i tag = _mm_set1_epi32(int(hash & 0xFF)), low = _mm_set1_epi32(0xFF);
+    for (unsigned k = 0; k < kWays; k += 4) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + k));
+      __m128i eq = _mm_cmpeq_epi32(_mm_and_si128(v, low), tag);
+      mask |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << k;
+    }
+#else
+    for (unsigned i = 0; i < kWays; ++i) mask |= uint32_t(SameTag(entries[i], hash)) << i;
+#endif
+    return mask;
+  }
   static uint32_t Distance(uint32_t pos, uint32_t entry) { return (pos - (entry >> 8)) & kPosMask; }
 
   static void Push(uint32_t* line, uint32_t entry) {
+    // Copies whose reads each fall within one earlier write: a read
+    // straddling two writes waits for both.
     uint32_t old[kWays];
     std::memcpy(old, line, sizeof old);
-    std::memcpy(line + 1, old, (kWays - 1) * sizeof(uint32_t));
+    std::memcpy(line + 1, old, 12 * sizeof(uint32_t));
+    std::memcpy(line + 13, old + 12, 2 * sizeof(uint32_t));
+    line[15] = old[14];
     line[0] = entry;
   }
 
@@ -446,24 +469,19 @@ class LzxCompressor final : public BlockCompressor {
     if (canHash && limit >= 4 && bestLen < limit) {
       // A good match in hand makes a long search less worthwhile.
       unsigned chain = bestLen >= good_ ? maxChain / 4 + 1 : maxChain;
-      // The line's candidates first, all fetched at once; distances grow
-      // along the line, so one that does not is an entry that wrapped.
+      // The line's candidates with the right tag first, all fetched at once.
+      uint32_t tags = MatchTable::TagMask(cands, hash);
       uint32_t dists[MatchTable::kWays];
       unsigned n = 0;
-      uint32_t last = 0, pos32 = uint32_t(pos);
-      bool more = true;
-      for (unsigned i = 0; i < MatchTable::kWays && n < chain; ++i) {
-        uint32_t d = MatchTable::Distance(pos32, cands[i]);
-        if (d <= last || d > maxDist_) {
-          more = false;
-          break;
-        }
-        last = d;
-        if (!MatchTable::SameTag(cands[i], hash)) continue;
+      uint32_t pos32 = uint32_t(pos);
+      for (; tags && n < chain; tags &= tags - 1) {
+        uint32_t d = MatchTable::Distance(pos32, cands[__builtin_ctz(tags)]);
+        if (d - 1 >= maxDist_) continue;  // empty, or out of the window
         __builtin_prefetch(cur - d);
         dists[n++] = d;
       }
-      more = more && n < chain && !prev_.empty();
+      uint32_t last = MatchTable::Distance(pos32, cands[MatchTable::kWays - 1]);
+      bool more = n < chain && !prev_.empty() && last - 1 < maxDist_;
       bool done = false;
       for (unsigned i = 0; i < n && !done; ++i) done = Try(cur, dists[i], limit, bestLen, consider);
       // Then older ones through each position's link.
