@@ -48,11 +48,7 @@ struct PositionTables {
 };
 const PositionTables kPos;
 
-inline unsigned HighBit(uint32_t v) {
-  unsigned n = 0;
-  while (v >>= 1) ++n;
-  return n;
-}
+inline unsigned HighBit(uint32_t v) { return 31 - unsigned(__builtin_clz(v)); }
 
 // Slot of a formatted offset (0..2 repeated offsets, distance + 2 otherwise).
 inline unsigned SlotOf(uint32_t f) {
@@ -285,8 +281,8 @@ class LzxCompressor final : public BlockCompressor {
     chunkBytes_ = size_t(std::clamp(o.framesPerChunk, 1u, 64u)) * kFrame;
     buf_.resize(2 * size_t(window_) + chunkBytes_ + 64);
     head3_.assign(size_t(1) << kHash3Bits, 0);
-    // Searches longer than a line go on through each position's older
-    // neighbour in its line.
+    // Searches longer than a line go on through links from each position to
+    // the one before it with the same line and tag.
     if (maxChain_ > MatchTable::kWays) prev_.assign(window_, 0);
     std::memset(prevMain_, 0, sizeof prevMain_);
     std::memset(prevLength_, 0, sizeof prevLength_);
@@ -399,7 +395,12 @@ class LzxCompressor final : public BlockCompressor {
   }
 
   void Insert(uint64_t pos, uint32_t hash, uint32_t* line) {
-    if (!prev_.empty()) prev_[uint32_t(pos) & (window_ - 1)] = line[0];
+    if (!prev_.empty()) {
+      // The link is to the newest entry of the same tag: one that has left
+      // the line is reached no other way.
+      uint32_t tags = MatchTable::TagMask(line, hash);
+      prev_[uint32_t(pos) & (window_ - 1)] = tags ? line[__builtin_ctz(tags)] : 0;
+    }
     MatchTable::Push(line, MatchTable::Entry(uint32_t(pos), hash));
     head3_[Hash3(At(pos))] = uint32_t(pos) + 1;
   }
@@ -424,12 +425,23 @@ class LzxCompressor final : public BlockCompressor {
     const uint8_t* cur = At(pos);
     uint32_t hash = 0, near3 = 0;
     uint32_t cands[MatchTable::kWays] = {};
+    // The line's candidates with the right tag, fetched while the repeated
+    // offsets are tried.
+    uint32_t dists[MatchTable::kWays];
+    unsigned n = 0;
+    uint32_t pos32 = uint32_t(pos);
     if (canHash) {
       hash = Hash6(cur);
       uint32_t* line = table_.Line(hash);
       std::memcpy(cands, line, sizeof cands);
       near3 = head3_[Hash3(cur)];
       Insert(pos, hash, line);
+      for (uint32_t tags = MatchTable::TagMask(cands, hash); tags && n < maxChain; tags &= tags - 1) {
+        uint32_t d = MatchTable::Distance(pos32, cands[__builtin_ctz(tags)]);
+        if (d - 1 >= maxDist_) continue;  // empty, or out of the window
+        __builtin_prefetch(cur - d);
+        dists[n++] = d;
+      }
     }
     if (limit < kMinMatch) return best;
     auto consider = [&](unsigned len, uint32_t dist, int rep) {
@@ -469,29 +481,17 @@ class LzxCompressor final : public BlockCompressor {
     if (canHash && limit >= 4 && bestLen < limit) {
       // A good match in hand makes a long search less worthwhile.
       unsigned chain = bestLen >= good_ ? maxChain / 4 + 1 : maxChain;
-      // The line's candidates with the right tag first, all fetched at once.
-      uint32_t tags = MatchTable::TagMask(cands, hash);
-      uint32_t dists[MatchTable::kWays];
-      unsigned n = 0;
-      uint32_t pos32 = uint32_t(pos);
-      for (; tags && n < chain; tags &= tags - 1) {
-        uint32_t d = MatchTable::Distance(pos32, cands[__builtin_ctz(tags)]);
-        if (d - 1 >= maxDist_) continue;  // empty, or out of the window
-        __builtin_prefetch(cur - d);
-        dists[n++] = d;
-      }
-      uint32_t last = MatchTable::Distance(pos32, cands[MatchTable::kWays - 1]);
-      bool more = n < chain && !prev_.empty() && last - 1 < maxDist_;
+      n = std::min(n, chain);
+      bool more = n > 0 && n < chain && !prev_.empty();
+      uint32_t last = n ? dists[n - 1] : 0;
       bool done = false;
       for (unsigned i = 0; i < n && !done; ++i) done = Try(cur, dists[i], limit, bestLen, consider);
       // Then older ones through each position's link.
-      for (chain -= n; more && !done && chain;) {
+      for (chain -= n; more && !done && chain; --chain) {
         uint32_t e = prev_[uint32_t(pos - last) & (window_ - 1)];
         uint32_t d = MatchTable::Distance(pos32, e);
-        if (d <= last || d > maxDist_) break;
+        if (e == 0 || d <= last || d > maxDist_) break;
         last = d;
-        if (!MatchTable::SameTag(e, hash)) continue;
-        --chain;
         done = Try(cur, d, limit, bestLen, consider);
       }
     }
