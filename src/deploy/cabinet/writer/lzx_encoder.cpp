@@ -204,8 +204,8 @@ struct BlockPlan {
 
 // The most recent positions of each hash of six bytes, sixteen to one
 // 64-byte line: one line brings a whole search's candidates, and an eight-bit
-// tag from the rest of the hash drops strings that merely share the line
-// before the window is read. An entry holds a position's low 24 bits; one
+// tag from the hash bits below the line's drops strings that merely share
+// the line before the window is read. An entry holds a position's low 24 bits; one
 // old enough to wrap names some other position, which is checked byte by
 // byte like any candidate.
 class MatchTable {
@@ -221,21 +221,21 @@ class MatchTable {
 
   uint32_t* Line(uint32_t hash) { return lines_ + size_t(hash >> shift_) * kWays; }
   void Prefetch(uint32_t hash) { __builtin_prefetch(Line(hash), 1); }
-  static uint32_t Entry(uint32_t pos, uint32_t hash) { return (pos << 8) | (hash & 0xFF); }
-  static bool SameTag(uint32_t entry, uint32_t hash) { return uint8_t(entry) == uint8_t(hash); }
+  uint32_t Tag(uint32_t hash) const { return (hash >> (shift_ - 8)) & 0xFF; }
+  static uint32_t Entry(uint32_t pos, uint32_t tag) { return (pos << 8) | tag; }
 
-  // Bit i set when entry i of a line has the tag of hash.
-  static uint32_t TagMask(const uint32_t* entries, uint32_t hash) {
+  // Bit i set when entry i of a line has the tag.
+  static uint32_t TagMask(const uint32_t* entries, uint32_t tag) {
     uint32_t mask = 0;
 #if defined(__SSE2__)
-    const __m128i tag = _mm_set1_epi32(int(hash & 0xFF)), low = _mm_set1_epi32(0xFF);
+    const __m128i t = _mm_set1_epi32(int(tag)), low = _mm_set1_epi32(0xFF);
     for (unsigned k = 0; k < kWays; k += 4) {
       __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + k));
-      __m128i eq = _mm_cmpeq_epi32(_mm_and_si128(v, low), tag);
+      __m128i eq = _mm_cmpeq_epi32(_mm_and_si128(v, low), t);
       mask |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << k;
     }
 #else
-    for (unsigned i = 0; i < kWays; ++i) mask |= uint32_t(SameTag(entries[i], hash)) << i;
+    for (unsigned i = 0; i < kWays; ++i) mask |= uint32_t((entries[i] & 0xFF) == tag) << i;
 #endif
     return mask;
   }
@@ -333,7 +333,7 @@ class LzxCompressor final : public BlockCompressor {
   }
 
   const uint8_t* At(uint64_t pos) const { return &buf_[size_t(pos - base_)]; }
-  uint64_t fillEnd() const { return base_ + fill_; }
+  uint64_t FillEnd() const { return base_ + fill_; }
   uint8_t* At(uint64_t pos) { return &buf_[size_t(pos - base_)]; }
 
   static uint32_t Read32(const uint8_t* p) {
@@ -394,26 +394,26 @@ class LzxCompressor final : public BlockCompressor {
     return c;
   }
 
-  void Insert(uint64_t pos, uint32_t hash, uint32_t* line) {
+  void Insert(uint64_t pos, uint32_t tag, uint32_t* line) {
     if (!prev_.empty()) {
       // The link is to the newest entry of the same tag: one that has left
       // the line is reached no other way.
-      uint32_t tags = MatchTable::TagMask(line, hash);
+      uint32_t tags = MatchTable::TagMask(line, tag);
       prev_[uint32_t(pos) & (window_ - 1)] = tags ? line[__builtin_ctz(tags)] : 0;
     }
-    MatchTable::Push(line, MatchTable::Entry(uint32_t(pos), hash));
+    MatchTable::Push(line, MatchTable::Entry(uint32_t(pos), tag));
     head3_[Hash3(At(pos))] = uint32_t(pos) + 1;
   }
 
   void Insert(uint64_t pos) {
     uint32_t h = Hash6(At(pos));
-    Insert(pos, h, table_.Line(h));
+    Insert(pos, table_.Tag(h), table_.Line(h));
   }
 
   // The parse visits every position in order: fetching the table lines a
   // few positions ahead hides most of their latency.
   void FetchAhead(uint64_t pos) {
-    uint64_t to = std::min(pos + kFetchAhead, std::max<uint64_t>(fillEnd(), 8) - 8);
+    uint64_t to = std::min(pos + kFetchAhead, std::max<uint64_t>(FillEnd(), 8) - 8);
     if (fetched_ < pos) fetched_ = pos;
     for (; fetched_ < to; ++fetched_) table_.Prefetch(Hash6(At(fetched_)));
   }
@@ -423,7 +423,7 @@ class LzxCompressor final : public BlockCompressor {
     Match best;
     FetchAhead(pos);
     const uint8_t* cur = At(pos);
-    uint32_t hash = 0, near3 = 0;
+    uint32_t near3 = 0;
     uint32_t cands[MatchTable::kWays] = {};
     // The line's candidates with the right tag, fetched while the repeated
     // offsets are tried.
@@ -431,12 +431,12 @@ class LzxCompressor final : public BlockCompressor {
     unsigned n = 0;
     uint32_t pos32 = uint32_t(pos);
     if (canHash) {
-      hash = Hash6(cur);
+      uint32_t hash = Hash6(cur), tag = table_.Tag(hash);
       uint32_t* line = table_.Line(hash);
       std::memcpy(cands, line, sizeof cands);
       near3 = head3_[Hash3(cur)];
-      Insert(pos, hash, line);
-      for (uint32_t tags = MatchTable::TagMask(cands, hash); tags && n < maxChain; tags &= tags - 1) {
+      Insert(pos, tag, line);
+      for (uint32_t tags = MatchTable::TagMask(cands, tag); tags && n < maxChain; tags &= tags - 1) {
         uint32_t d = MatchTable::Distance(pos32, cands[__builtin_ctz(tags)]);
         if (d - 1 >= maxDist_) continue;  // empty, or out of the window
         __builtin_prefetch(cur - d);
