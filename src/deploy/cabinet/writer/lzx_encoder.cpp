@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cab_format.h"
 #include "huffman.h"
@@ -44,11 +48,7 @@ struct PositionTables {
 };
 const PositionTables kPos;
 
-inline unsigned HighBit(uint32_t v) {
-  unsigned n = 0;
-  while (v >>= 1) ++n;
-  return n;
-}
+inline unsigned HighBit(uint32_t v) { return 31 - unsigned(__builtin_clz(v)); }
 
 // Slot of a formatted offset (0..2 repeated offsets, distance + 2 otherwise).
 inline unsigned SlotOf(uint32_t f) {
@@ -202,6 +202,62 @@ struct BlockPlan {
   uint64_t bits = 0;      // all of it
 };
 
+// The most recent positions of each hash of six bytes, sixteen to one
+// 64-byte line: one line brings a whole search's candidates, and an eight-bit
+// tag from the hash bits below the line's drops strings that merely share
+// the line before the window is read. An entry holds a position's low 24 bits; one
+// old enough to wrap names some other position, which is checked byte by
+// byte like any candidate.
+class MatchTable {
+ public:
+  static constexpr unsigned kWays = 16;
+  static constexpr uint32_t kPosMask = 0xFFFFFF;
+
+  explicit MatchTable(unsigned lineBits)
+      : shift_(32 - lineBits), mem_(new uint32_t[(size_t(kWays) << lineBits) + kWays]()) {
+    uintptr_t a = reinterpret_cast<uintptr_t>(mem_.get());
+    lines_ = mem_.get() + ((64 - a % 64) % 64) / sizeof(uint32_t);
+  }
+
+  uint32_t* Line(uint32_t hash) { return lines_ + size_t(hash >> shift_) * kWays; }
+  void Prefetch(uint32_t hash) { __builtin_prefetch(Line(hash), 1); }
+  uint32_t Tag(uint32_t hash) const { return (hash >> (shift_ - 8)) & 0xFF; }
+  static uint32_t Entry(uint32_t pos, uint32_t tag) { return (pos << 8) | tag; }
+
+  // Bit i set when entry i of a line has the tag.
+  static uint32_t TagMask(const uint32_t* entries, uint32_t tag) {
+    uint32_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i t = _mm_set1_epi32(int(tag)), low = _mm_set1_epi32(0xFF);
+    for (unsigned k = 0; k < kWays; k += 4) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + k));
+      __m128i eq = _mm_cmpeq_epi32(_mm_and_si128(v, low), t);
+      mask |= uint32_t(_mm_movemask_ps(_mm_castsi128_ps(eq))) << k;
+    }
+#else
+    for (unsigned i = 0; i < kWays; ++i) mask |= uint32_t((entries[i] & 0xFF) == tag) << i;
+#endif
+    return mask;
+  }
+  static uint32_t Distance(uint32_t pos, uint32_t entry) { return (pos - (entry >> 8)) & kPosMask; }
+
+  static void Push(uint32_t* line, uint32_t entry) {
+    // Copies whose reads each fall within one earlier write: a read
+    // straddling two writes waits for both.
+    uint32_t old[kWays];
+    std::memcpy(old, line, sizeof old);
+    std::memcpy(line + 1, old, 12 * sizeof(uint32_t));
+    std::memcpy(line + 13, old + 12, 2 * sizeof(uint32_t));
+    line[15] = old[14];
+    line[0] = entry;
+  }
+
+ private:
+  unsigned shift_;
+  std::unique_ptr<uint32_t[]> mem_;
+  uint32_t* lines_;
+};
+
 class LzxCompressor final : public BlockCompressor {
  public:
   LzxCompressor(BlockSink sink, const LzxOptions& o)
@@ -211,7 +267,8 @@ class LzxCompressor final : public BlockCompressor {
         mainSize_(kNumChars + 8 * slots_),
         window_(1u << o.windowBits),
         maxDist_(window_ - 3),
-        e8_(o.e8Translation) {
+        e8_(o.e8Translation),
+        table_(std::max(12u, o.windowBits - 4)) {
     unsigned level = std::clamp(o.level, 1u, 9u);
     static const struct { unsigned chain, nice, lazy, good; } kLevels[9] = {
         {4, 16, 0, 8},       {8, 24, 8, 8},        {12, 32, 16, 8},
@@ -223,9 +280,10 @@ class LzxCompressor final : public BlockCompressor {
     good_ = kLevels[level - 1].good;
     chunkBytes_ = size_t(std::clamp(o.framesPerChunk, 1u, 64u)) * kFrame;
     buf_.resize(2 * size_t(window_) + chunkBytes_ + 64);
-    chainHead_.assign(size_t(1) << kChainHashBits, 0);
     head3_.assign(size_t(1) << kHash3Bits, 0);
-    prev_.assign(window_, 0);
+    // Searches longer than a line go on through links from each position to
+    // the one before it with the same line and tag.
+    if (maxChain_ > MatchTable::kWays) prev_.assign(window_, 0);
     std::memset(prevMain_, 0, sizeof prevMain_);
     std::memset(prevLength_, 0, sizeof prevLength_);
     InitCosts();
@@ -251,11 +309,11 @@ class LzxCompressor final : public BlockCompressor {
   }
 
  private:
-  // The chains index six-byte strings: on binaries they skip most of the
+  // The table indexes six-byte strings: on binaries they skip most of the
   // short candidates a four-byte key collects; the three-byte table keeps
   // the nearest short match.
-  static constexpr unsigned kChainHashBits = 20;
   static constexpr unsigned kHash3Bits = 14;
+  static constexpr unsigned kFetchAhead = 32;
 
   struct Match {
     unsigned len = 0;
@@ -275,6 +333,7 @@ class LzxCompressor final : public BlockCompressor {
   }
 
   const uint8_t* At(uint64_t pos) const { return &buf_[size_t(pos - base_)]; }
+  uint64_t FillEnd() const { return base_ + fill_; }
   uint8_t* At(uint64_t pos) { return &buf_[size_t(pos - base_)]; }
 
   static uint32_t Read32(const uint8_t* p) {
@@ -287,9 +346,7 @@ class LzxCompressor final : public BlockCompressor {
     std::memcpy(&v, p, 8);
     return v;
   }
-  static uint32_t HashChain(const uint8_t* p) {
-    return uint32_t(((Read64(p) << 16) * 0x9E3779B97F4A7C15ull) >> (64 - kChainHashBits));
-  }
+  static uint32_t Hash6(const uint8_t* p) { return uint32_t(((Read64(p) << 16) * 0x9E3779B97F4A7C15ull) >> 32); }
   static uint32_t Hash3(const uint8_t* p) { return ((Read32(p) & 0xFFFFFFu) * 506832829u) >> (32 - kHash3Bits); }
 
   static unsigned MatchLength(const uint8_t* a, const uint8_t* b, unsigned limit) {
@@ -337,23 +394,54 @@ class LzxCompressor final : public BlockCompressor {
     return c;
   }
 
+  void Insert(uint64_t pos, uint32_t tag, uint32_t* line) {
+    if (!prev_.empty()) {
+      // The link is to the newest entry of the same tag: one that has left
+      // the line is reached no other way.
+      uint32_t tags = MatchTable::TagMask(line, tag);
+      prev_[uint32_t(pos) & (window_ - 1)] = tags ? line[__builtin_ctz(tags)] : 0;
+    }
+    MatchTable::Push(line, MatchTable::Entry(uint32_t(pos), tag));
+    head3_[Hash3(At(pos))] = uint32_t(pos) + 1;
+  }
+
   void Insert(uint64_t pos) {
-    const uint8_t* p = At(pos);
-    uint32_t h = HashChain(p);
-    prev_[uint32_t(pos) & (window_ - 1)] = chainHead_[h];
-    chainHead_[h] = uint32_t(pos) + 1;
-    head3_[Hash3(p)] = uint32_t(pos) + 1;
+    uint32_t h = Hash6(At(pos));
+    Insert(pos, table_.Tag(h), table_.Line(h));
+  }
+
+  // The parse visits every position in order: fetching the table lines a
+  // few positions ahead hides most of their latency.
+  void FetchAhead(uint64_t pos) {
+    uint64_t to = std::min(pos + kFetchAhead, std::max<uint64_t>(FillEnd(), 8) - 8);
+    if (fetched_ < pos) fetched_ = pos;
+    for (; fetched_ < to; ++fetched_) table_.Prefetch(Hash6(At(fetched_)));
   }
 
   // Best match at pos (inserting pos into the hash tables first).
   Match Find(uint64_t pos, unsigned limit, bool canHash, unsigned maxChain) {
     Match best;
+    FetchAhead(pos);
     const uint8_t* cur = At(pos);
-    uint32_t chainHead = 0, near3 = 0;
+    uint32_t near3 = 0;
+    uint32_t cands[MatchTable::kWays] = {};
+    // The line's candidates with the right tag, fetched while the repeated
+    // offsets are tried.
+    uint32_t dists[MatchTable::kWays];
+    unsigned n = 0;
+    uint32_t pos32 = uint32_t(pos);
     if (canHash) {
-      chainHead = chainHead_[HashChain(cur)];
+      uint32_t hash = Hash6(cur), tag = table_.Tag(hash);
+      uint32_t* line = table_.Line(hash);
+      std::memcpy(cands, line, sizeof cands);
       near3 = head3_[Hash3(cur)];
-      Insert(pos);
+      Insert(pos, tag, line);
+      for (uint32_t tags = MatchTable::TagMask(cands, tag); tags && n < maxChain; tags &= tags - 1) {
+        uint32_t d = MatchTable::Distance(pos32, cands[__builtin_ctz(tags)]);
+        if (d - 1 >= maxDist_) continue;  // empty, or out of the window
+        __builtin_prefetch(cur - d);
+        dists[n++] = d;
+      }
     }
     if (limit < kMinMatch) return best;
     auto consider = [&](unsigned len, uint32_t dist, int rep) {
@@ -390,29 +478,36 @@ class LzxCompressor final : public BlockCompressor {
         }
       }
     }
-    if (limit >= 4 && bestLen < limit) {
+    if (canHash && limit >= 4 && bestLen < limit) {
       // A good match in hand makes a long search less worthwhile.
       unsigned chain = bestLen >= good_ ? maxChain / 4 + 1 : maxChain;
-      uint32_t c = chainHead;
-      while (c && chain--) {
-        uint64_t cpos = c - 1;
-        uint32_t d = uint32_t(pos - cpos);
-        if (d > maxDist_) break;
-        const uint8_t* cand = At(cpos);
-        if (cand[bestLen] == cur[bestLen] && Read32(cand) == Read32(cur)) {
-          unsigned len = MatchLength(cur, cand, limit);
-          if (len > bestLen) {
-            consider(len, d, -1);
-            bestLen = len;
-            if (len >= nice_ || len == limit) break;
-          }
-        }
-        uint32_t next = prev_[uint32_t(cpos) & (window_ - 1)];
-        if (next >= c) break;
-        c = next;
+      n = std::min(n, chain);
+      bool more = n > 0 && n < chain && !prev_.empty();
+      uint32_t last = n ? dists[n - 1] : 0;
+      bool done = false;
+      for (unsigned i = 0; i < n && !done; ++i) done = Try(cur, dists[i], limit, bestLen, consider);
+      // Then older ones through each position's link.
+      for (chain -= n; more && !done && chain; --chain) {
+        uint32_t e = prev_[uint32_t(pos - last) & (window_ - 1)];
+        uint32_t d = MatchTable::Distance(pos32, e);
+        if (e == 0 || d <= last || d > maxDist_) break;
+        last = d;
+        done = Try(cur, d, limit, bestLen, consider);
       }
     }
     return best;
+  }
+
+  // Checks the candidate at distance d; true once the search can stop.
+  template <class Consider>
+  bool Try(const uint8_t* cur, uint32_t d, unsigned limit, unsigned& bestLen, Consider& consider) const {
+    const uint8_t* cand = cur - d;
+    if (cand[bestLen] != cur[bestLen] || Read32(cand) != Read32(cur)) return false;
+    unsigned len = MatchLength(cur, cand, limit);
+    if (len <= bestLen) return false;
+    consider(len, d, -1);
+    bestLen = len;
+    return len >= nice_ || len == limit;
   }
 
   void EmitMatch(const Match& m) {
@@ -501,8 +596,10 @@ class LzxCompressor final : public BlockCompressor {
       }
       EmitMatch(cur);
       uint64_t stop = pos + cur.len;
-      for (uint64_t q = skipFrom; q < stop; ++q)
+      for (uint64_t q = skipFrom; q < stop; ++q) {
+        FetchAhead(q);
         if (canHash(q)) Insert(q);
+      }
       pos = stop;
       closeFrames();
       if (pos < end) cur = Find(pos, limitAt(pos), canHash(pos), maxChain_);
@@ -733,7 +830,9 @@ class LzxCompressor final : public BlockCompressor {
   size_t fill_ = 0;
   uint64_t done_ = 0;  // stream position up to which everything is parsed
 
-  std::vector<uint32_t> chainHead_, head3_, prev_;
+  MatchTable table_;
+  std::vector<uint32_t> head3_, prev_;
+  uint64_t fetched_ = 0;  // lines fetched up to here
   uint32_t r_[3] = {1, 1, 1};
 
   int32_t litCost_ = 0;

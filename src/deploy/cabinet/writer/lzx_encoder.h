@@ -1,4 +1,4 @@
-// LZX compression of one cabinet folder: hash-chain match finding with lazy
+// LZX compression of one cabinet folder: hashed match finding with lazy
 // evaluation and repeated offsets, verbatim, aligned-offset and uncompressed
 // blocks chosen per run of 32 KB frames, optional E8 call translation.
 #pragma once

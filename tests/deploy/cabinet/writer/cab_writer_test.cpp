@@ -183,6 +183,26 @@ TEST_F(CabextractTest, LzxEncoderCorners) {
   }
 }
 
+// The match finder keeps 24 bits of each position: past 16 MiB, strings
+// last seen more than that far back name positions that hold other bytes,
+// inside the window. Content seen, then 16 MiB of a few strings, then the
+// same content again.
+TEST_F(CabextractTest, LzxFolderPastSixteenMegabytes) {
+  Bytes head = BinaryLike(1 << 20, 90);
+  Bytes block = RandomBytes(4096, 91);
+  Bytes stream = head;
+  while (stream.size() < head.size() + (size_t(16) << 20)) stream.insert(stream.end(), block.begin(), block.end());
+  stream.insert(stream.end(), head.begin(), head.end());
+  std::vector<Input> files = {{"long.bin", stream}, {"tail.txt", TextLike(200000, 92)}};
+  for (int level : {3, 9}) {
+    SCOPED_TRACE(level);
+    fs::path cab = dir_ / ("long" + std::to_string(level) + ".cab");
+    WriteCab(cab, files, {Compression::Lzx(21, level)});
+    ExpectCabextractGives(cab, files);
+    fs::remove(cab);
+  }
+}
+
 TEST_F(CabextractTest, ReserveAreas) {
   auto files = MixedFiles();
   // Whole-word and odd data reserves: checksums written either way, and
