@@ -196,9 +196,14 @@ bool Journal::Append(wchar_t operation, const std::wstring& path, const std::wst
   return WriteFile(file_.get(), line.data(), DWORD(line.size()), &written, nullptr) && written == line.size();
 }
 
+// At most 256 entries a folder: a new name is looked for, whatever its
+// case, through every entry of its folder, so one flat folder of 20 000
+// costs each move a scan of all before it.
 std::wstring Journal::NextAside() {
-  if (asideCount_ == 0) EnsureFolder(asideFolder_);
-  return CombinePath(asideFolder_, std::to_wstring(++asideCount_));
+  unsigned long number = ++asideCount_;
+  std::wstring bucket = CombinePath(CombinePath(asideFolder_, std::to_wstring(number >> 8)));
+  if (number == 1 || (number & 0xFF) == 0) EnsureFolder(bucket);
+  return CombinePath(bucket, std::to_wstring(number));
 }
 
 bool Journal::BeforeWrite(const std::wstring& path, unsigned long attributes) {
