@@ -41,14 +41,14 @@ double Now() {
   return double(counter.QuadPart) / double(frequency.QuadPart);
 }
 
-// Waits (at most a minute) until the host has written back what the last
+// Waits (at most 20 s) until the host has written back what the last
 // phase left in its page cache: otherwise that write-back lands on the
 // next phase, and a removal timed right after its installation pays for it.
 // Read through the host's own file of memory figures; where there is none,
 // nothing waits.
 double SettleDisk() {
   double start = Now();
-  for (int tries = 0; tries < 300; ++tries) {
+  for (int tries = 0; tries < 100; ++tries) {
     FILE* meminfo = _wfopen(L"Z:\\proc\\meminfo", L"r");
     if (!meminfo) break;
     char line[256];
@@ -57,7 +57,7 @@ double SettleDisk() {
       if (sscanf(line, "Dirty: %ld kB", &dirty) == 1) break;
     }
     fclose(meminfo);
-    if (dirty < 4096) break;
+    if (dirty < 32768) break;
     Sleep(200);
   }
   return Now() - start;
