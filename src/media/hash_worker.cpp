@@ -1,0 +1,61 @@
+#include "media/hash_worker.h"
+
+namespace orvo {
+
+HashWorker::HashWorker(Sha256& hash) : hash_(hash) {
+  thread_.reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
+}
+
+HashWorker::~HashWorker() {
+  if (!thread_) return;
+  AcquireSRWLockExclusive(&lock_);
+  stopping_ = true;
+  ReleaseSRWLockExclusive(&lock_);
+  WakeAllConditionVariable(&changed_);
+  // The thread hashes the block it holds before it sees the stop.
+  WaitForSingleObject(thread_.get(), INFINITE);
+}
+
+DWORD WINAPI HashWorker::Run(void* self) {
+  static_cast<HashWorker*>(self)->Loop();
+  return 0;
+}
+
+void HashWorker::Loop() {
+  AcquireSRWLockExclusive(&lock_);
+  for (;;) {
+    while (!pending_ && !stopping_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    if (!pending_) break;
+    const void* data = data_;
+    size_t size = size_;
+    ReleaseSRWLockExclusive(&lock_);
+    hash_.Update(data, size);
+    AcquireSRWLockExclusive(&lock_);
+    pending_ = false;
+    WakeAllConditionVariable(&changed_);
+  }
+  ReleaseSRWLockExclusive(&lock_);
+}
+
+void HashWorker::Add(const void* data, size_t size) {
+  if (!thread_) {
+    hash_.Update(data, size);
+    return;
+  }
+  AcquireSRWLockExclusive(&lock_);
+  while (pending_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+  data_ = data;
+  size_ = size;
+  pending_ = true;
+  ReleaseSRWLockExclusive(&lock_);
+  WakeAllConditionVariable(&changed_);
+}
+
+void HashWorker::Wait() {
+  if (!thread_) return;
+  AcquireSRWLockExclusive(&lock_);
+  while (pending_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+  ReleaseSRWLockExclusive(&lock_);
+}
+
+}  // namespace orvo
