@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <vector>
 
 #include "action/unique_handle.h"
 #include "media/sha256.h"
@@ -41,6 +42,19 @@ class HashWorker {
   bool pending_ = false;
   bool stopping_ = false;
   unique_handle thread_;
+};
+
+// The two blocks a caller of HashWorker alternates between: each Next() is
+// the one not handed over last.
+class BlockPair {
+ public:
+  explicit BlockPair(size_t size) : blocks_{std::vector<char>(size), std::vector<char>(size)} {}
+  char* Next() { return blocks_[next_ ^= 1].data(); }
+  size_t size() const { return blocks_[0].size(); }
+
+ private:
+  std::vector<char> blocks_[2];
+  int next_ = 0;
 };
 
 }  // namespace orvo

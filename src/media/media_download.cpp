@@ -41,7 +41,7 @@ class PartialFile {
   }
   ~PartialFile() {
     file_.reset();
-    if (!path_.empty() && !kept_) DeletePath(path_, true, false);
+    if (!path_.empty() && !kept_) DeleteScratchFile(path_);
   }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
@@ -68,22 +68,11 @@ class PartialFile {
   bool kept_ = false;
 };
 
-// Two blocks: the body is read into one while the other is hashed.
-class Blocks {
- public:
-  Blocks() : blocks_{std::vector<char>(kBlock), std::vector<char>(kBlock)} {}
-  char* Next() { return blocks_[next_ ^= 1].data(); }
-
- private:
-  std::vector<char> blocks_[2];
-  int next_ = 0;
-};
-
 // Reads the open request's body into the file until it ends, the
 // connection fails, no byte comes within the stall limit, or the deadline.
 // Without a digest to check, nothing is hashed (hasher is null).
 Ending Receive(HttpSession& session, PartialFile& file, HashWorker* hasher, int64_t& received, ULONGLONG deadline,
-               Blocks& blocks) {
+               BlockPair& blocks) {
   const DWORD stall = HttpSession::timeout();
   const ULONGLONG started = GetTickCount64();
   const int64_t startedAt = received;
@@ -141,7 +130,7 @@ int MediaLocator::Download(HttpSession& session, const std::wstring& url, const 
 
   const ULONGLONG deadline = GetTickCount64() + ULONGLONG(deadline_) * 1000;
   // The worker may still hold a block when a return leaves: blocks outlive it.
-  Blocks blocks;
+  BlockPair blocks(kBlock);
   Sha256 hash;
   std::optional<HashWorker> worker;
   if (!digest.empty()) worker.emplace(hash);

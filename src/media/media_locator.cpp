@@ -8,6 +8,7 @@
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
 #include "documents/paths.h"
+#include "media/hash_worker.h"
 #include "media/http_session.h"
 #include "media/sha256.h"
 
@@ -144,16 +145,24 @@ bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& diges
       InstallLog::WriteTo(logPath_, L"   !=> Could not read %s to check its SHA-256", path);
       return false;
     }
+    // Each block is hashed while the next is read.
+    BlockPair blocks(kReadBlock);
     Sha256 hash;
-    std::vector<char> block(kReadBlock);
-    DWORD got = 0;
-    while (ReadFile(file.get(), block.data(), DWORD(block.size()), &got, nullptr) && got > 0) hash.Update(block.data(), got);
+    {
+      HashWorker worker(hash);
+      for (;;) {
+        char* block = blocks.Next();
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block, DWORD(blocks.size()), &got, nullptr) || got == 0) break;
+        worker.Add(block, got);
+      }
+    }
     actual = hash.FinishHex();
   }
   if (Sha256::SameDigest(ToUtf8(digest), actual)) return true;
   InstallLog::WriteTo(logPath_, L"   !=> %s has SHA-256 %s, not the recorded %s: not used", path, FromUtf8(actual),
                       digest);
-  if (IsInTempMedia(path)) DeletePath(path, true, false);
+  if (IsInTempMedia(path)) DeleteScratchFile(path);
   return false;
 }
 

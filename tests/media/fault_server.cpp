@@ -82,6 +82,22 @@ std::string FaultServer::Body(const std::string& path) {
   return body;
 }
 
+std::string FaultServer::Content(const std::string& path) const {
+  size_t start = path.find('/', 1);
+  std::string relative = start == std::string::npos ? std::string() : path.substr(start + 1);
+  if (root_.empty() || relative.empty() || relative.find("..") != std::string::npos) return Body(path);
+  std::wstring file = root_;
+  for (char c : relative) file += c == '/' ? L'\\' : wchar_t(c);
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Body(path);
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(handle, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(handle);
+  return bytes;
+}
+
 int FaultServer::Requests(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = counts_.find(path);
@@ -164,7 +180,7 @@ void FaultServer::Serve(uintptr_t socketValue) {
   const std::string kind = FirstSegment(path);
   const std::string partial(kSent, 'x');
   if (kind == "/ok/" || (kind == "/forbid4/" && count > 4)) {
-    std::string body = Body(path);
+    std::string body = Content(path);
     SendAll(s, Answer(200, "OK", body, body.size()));
   } else if (kind == "/forbid4/" || kind == "/forbid/") {
     SendAll(s, Answer(403, "Forbidden", "forbidden", 9));
@@ -186,11 +202,11 @@ void FaultServer::Serve(uintptr_t socketValue) {
     SendAll(s, Answer(200, "OK", partial, kAnnounced));
     WaitForStop(20000);
   } else if (kind == "/nolength/") {
-    std::string body = Body(path);
+    std::string body = Content(path);
     SendAll(s, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n" +
                    body.substr(0, body.size() / 2));
   } else if (kind == "/wrongbytes/") {
-    std::string body = Body(path);
+    std::string body = Content(path);
     body.back() ^= 1;
     SendAll(s, Answer(200, "OK", body, body.size()));
   } else if (kind == "/trickle/") {
@@ -199,7 +215,7 @@ void FaultServer::Serve(uintptr_t socketValue) {
       if (WaitForStop(200)) break;
     }
   } else if (kind == "/range/" || kind == "/norange/") {
-    std::string body = Body(path);
+    std::string body = Content(path);
     size_t from = 0;
     if (kind == "/range/" && range.compare(0, 6, "bytes=") == 0) from = std::stoul(range.substr(6));
     if (from > 0 && from < body.size()) {
