@@ -93,12 +93,16 @@ void MediaLocator::SetLogPath(const std::wstring& name) {
 }
 
 int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder,
-                         const std::wstring& extraUrl, const std::wstring& digest) {
+                         const std::wstring& extraUrl, const std::wstring& digest,
+                         const std::vector<ContinuingCabinet>& continuing) {
   if (!setUpDone_ || name.empty()) return kNotFound;
   bool refused = false;
   if (PathExists(name)) {
-    if (HasDigest(name, digest)) return kFound;
-    refused = true;
+    if (!HasDigest(name, digest)) {
+      refused = true;
+    } else if (HasSetBeside(name, continuing, refused)) {
+      return kFound;
+    }
   }
 
   std::vector<std::wstring> local = localFolders_;
@@ -111,11 +115,14 @@ int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstr
     std::wstring candidate = CombinePath(folder, name);
     if (PathExists(candidate)) {
       InstallLog::WriteTo(logPath_, L"  => Found %s", candidate);
-      if (HasDigest(candidate, digest)) {
+      if (!HasDigest(candidate, digest)) {
+        refused = true;
+        continue;
+      }
+      if (HasSetBeside(candidate, continuing, refused)) {
         name = candidate;
         return kFound;
       }
-      refused = true;
       continue;
     }
     InstallLog::WriteTo(logPath_, L"    => Searched %s", candidate);
@@ -129,10 +136,27 @@ int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstr
     return missing;
   }
   std::wstring target = CombinePath(tempMedia_, relative);
-  int result = FetchRemote(name, remote, target, digest);
+  int result = FetchRemote(name, remote, target, digest, continuing);
   if (result == kNotFound) return missing;
   if (result != kRefused) name = target;
   return result;
+}
+
+bool MediaLocator::HasSetBeside(const std::wstring& first, const std::vector<ContinuingCabinet>& continuing,
+                                bool& refused) {
+  const std::wstring folder = ParentFolder(first);
+  for (const auto& next : continuing) {
+    std::wstring path = CombinePath(folder, next.name);
+    if (!PathExists(path)) {
+      InstallLog::WriteTo(logPath_, L"    => Searched %s", path);
+      return false;
+    }
+    if (!HasDigest(path, next.digest)) {
+      refused = true;
+      return false;
+    }
+  }
+  return true;
 }
 
 bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& digest) {
@@ -198,7 +222,8 @@ void MediaLocator::SetTransferLimits(const std::wstring& deadline, const std::ws
 // Each server in order: one that has the file but whose transfer fails or
 // brings other bytes is passed over for the next.
 int MediaLocator::FetchRemote(const std::wstring& name, const std::vector<std::wstring>& remote,
-                              const std::wstring& target, const std::wstring& digest) {
+                              const std::wstring& target, const std::wstring& digest,
+                              const std::vector<ContinuingCabinet>& continuing) {
   std::vector<std::wstring> candidates;
   if (IsUrlName(name)) {
     candidates.push_back(name);
@@ -213,16 +238,33 @@ int MediaLocator::FetchRemote(const std::wstring& name, const std::vector<std::w
   HttpSession session(logPath_);
   bool refused = false;
   for (const auto& url : candidates) {
-    if (!session.Open(url)) {
-      InstallLog::WriteTo(logPath_, L"    => Searched %s", url);
+    int result = DownloadOne(session, url, target, digest);
+    if (result == kRefused) refused = true;
+    if (result != kInTempMedia) {
+      if (result == kCannotCreate) return result;
       continue;
     }
-    InstallLog::WriteTo(logPath_, L"  => Found %s", url);
-    int result = Download(session, url, target, digest);
-    if (result == kRefused) refused = true;
-    if (result != kNotFound && result != kRefused) return result;
+    // The rest of a set from beside the first on the same server; a server
+    // without all of it is passed over for the next.
+    const std::wstring base = url.substr(0, url.find_last_of(L'/', url.find_first_of(L"?#")) + 1);
+    for (const auto& next : continuing) {
+      result = DownloadOne(session, base + next.name, CombinePath(ParentFolder(target), next.name), next.digest);
+      if (result == kRefused) refused = true;
+      if (result != kInTempMedia) break;
+    }
+    if (result == kInTempMedia || result == kCannotCreate) return result;
   }
   return refused ? kRefused : kNotFound;
+}
+
+int MediaLocator::DownloadOne(HttpSession& session, const std::wstring& url, const std::wstring& target,
+                              const std::wstring& digest) {
+  if (!session.Open(url)) {
+    InstallLog::WriteTo(logPath_, L"    => Searched %s", url);
+    return kNotFound;
+  }
+  InstallLog::WriteTo(logPath_, L"  => Found %s", url);
+  return Download(session, url, target, digest);
 }
 
 }  // namespace orvo
