@@ -1,9 +1,7 @@
 // Media whose cabinet is not the one its pack document records, under
 // msiexec: the installation fails before any file is written; with the
-// right cabinet in the intranet folder it takes that one. The same for a
-// split set whose first cabinet is right and whose continuation is not:
-// the whole set is taken from the intranet. The download limits reach the
-// deferred action.
+// right cabinet in the intranet folder it takes that one. The download
+// limits reach the deferred action.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -41,7 +39,7 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
                          L"AppIndexUninstall"};
   const std::wstring data = DataFolder(product);
   RemoveTree(ProductFolder(product));
-  for (const wchar_t* orvo : {L"Good", L"Bad", L"Split"}) DeleteFileW(ReferencePath(orvo).c_str());
+  for (const wchar_t* orvo : {L"Good", L"Bad"}) DeleteFileW(ReferencePath(orvo).c_str());
 
   MasterDocumentSpec master;
   for (const wchar_t* name : {L"Good", L"Bad"}) {
@@ -57,26 +55,6 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
     ASSERT_TRUE(WriteContentCabinet(media + L"Content\\" + n + L"\\" + n + L".cab",
                                     {{n + L".txt", n == L"Bad" ? "swapped in" : "made by the author"}}));
   }
-  // A set of the author's in the intranet; the media's continuation is another.
-  std::string splitBytes;
-  for (uint32_t x = 12345; splitBytes.size() < 9000;) splitBytes += char((x = x * 1103515245 + 12345) >> 16);
-  std::vector<std::wstring> set =
-      WriteContentCabinetSet(intranet + L"Content\\Split\\Split.cab", {{L"Split.bin", splitBytes}}, 4000);
-  ASSERT_GE(set.size(), 2u);
-  master.orvos.push_back({L"Split", L"true", L"", L"", L"Split\\Split.xml", L"", L""});
-  PackDocumentSpec split;
-  split.orvoId = L"Split";
-  EnsureFolder(media + L"Content\\Split\\");
-  split.cabinets = {{L"0", L"Split.cab", L"", L"1", L"1", L"ORVODATA", L"", DigestOfFile(set[0])}};
-  for (size_t i = 1; i < set.size(); ++i) {
-    std::wstring name = set[i].substr(set[i].find_last_of(L'\\') + 1);
-    split.cabinets[0].continuations.push_back({name, DigestOfFile(set[i])});
-    std::string bytes = ReadFileBytes(set[i]);
-    if (i == set.size() - 1) bytes[5] ^= 1;  // a byte of the header nothing reads
-    ASSERT_TRUE(WriteFileBytes(media + L"Content\\Split\\" + name, bytes));
-  }
-  ASSERT_TRUE(WriteFileBytes(media + L"Content\\Split\\Split.cab", ReadFileBytes(set[0])));
-  ASSERT_TRUE(WritePackDocument(media + L"Content\\Split\\Split.xml", split));
   ASSERT_TRUE(WriteMasterDocument(media + L"Content\\", master));
   DeletePath(intranet + L"Content\\Good", true, false);
   MsiPackage package(media + L"digest.msi");
@@ -86,11 +64,10 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
   const std::wstring log = CombinePath(TempFolder(), L"orvo_Install.log");
 
   DeleteFileW(log.c_str());
-  EXPECT_EQ(1603u, RunMsiexec(L"/i \"" + media + L"digest.msi\" /qn ORVO_SELECTED=Good;Bad;Split "
-                              L"ORVO_DOWNLOAD_DEADLINE=1234 ORVO_DOWNLOAD_STALL=7"));
+  EXPECT_EQ(1603u, RunMsiexec(L"/i \"" + media + L"digest.msi\" /qn ORVO_SELECTED=Good;Bad ORVO_DOWNLOAD_DEADLINE=1234 "
+                              L"ORVO_DOWNLOAD_STALL=7"));
   EXPECT_FALSE(FileExists(data + L"Good.txt")) << "nothing is extracted, not even the good cabinet";
   EXPECT_FALSE(FileExists(data + L"Bad.txt"));
-  EXPECT_FALSE(FileExists(data + L"Split.bin"));
   EXPECT_FALSE(FileExists(ReferencePath(L"Good")));
   std::wstring text = ReadUtf16File(log);
   std::wstring badCab = media + L"Content\\Bad\\Bad.cab";
@@ -99,13 +76,6 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
                                           L", not the recorded " + recorded + L": not used"))
       << text;
   EXPECT_NE(std::wstring::npos, text.find(L" !=> Bad.cab of Bad: no copy has the recorded SHA-256. Nothing is installed"));
-  std::wstring lastCab = media + L"Content\\Split\\" + split.cabinets[0].continuations.back().first;
-  EXPECT_NE(std::wstring::npos, text.find(L"   !=> " + lastCab + L" has SHA-256 " + DigestOfFile(lastCab) +
-                                          L", not the recorded " + split.cabinets[0].continuations.back().second +
-                                          L": not used"))
-      << "the continuation is checked though the first cabinet is right";
-  EXPECT_NE(std::wstring::npos,
-            text.find(L" !=> Split.cab of Split: no copy has the recorded SHA-256. Nothing is installed"));
   EXPECT_NE(std::wstring::npos, text.find(L"!=> OrvoInstall returning 1603"));
   // The deferred action, which reads no properties, was handed the limits.
   bool handed = false;
@@ -117,17 +87,14 @@ TEST(CabinetDigestEndToEnd, AlteredCabinetFailsTheInstallationAndTheRightCopyIsT
   {
     ScopedIntranetSetting setting(intranet);
     DeleteFileW(log.c_str());
-    EXPECT_EQ(0u, RunMsiexec(L"/i \"" + media + L"digest.msi\" /qn ORVO_SELECTED=Good;Bad;Split"));
+    EXPECT_EQ(0u, RunMsiexec(L"/i \"" + media + L"digest.msi\" /qn ORVO_SELECTED=Good;Bad"));
     EXPECT_EQ("made by the author", ReadFileBytes(data + L"Good.txt"));
     EXPECT_EQ("made by the author", ReadFileBytes(data + L"Bad.txt"));
-    EXPECT_EQ(splitBytes, ReadFileBytes(data + L"Split.bin")) << "the set is read whole from the intranet";
     text = ReadUtf16File(log);
     EXPECT_NE(std::wstring::npos, text.find(L"  => Found " + intranet + L"Content\\Bad\\Bad.cab"));
-    EXPECT_NE(std::wstring::npos, text.find(L"  => Found " + intranet + L"Content\\Split\\Split.cab"));
   }
   EXPECT_EQ(0u, RunMsiexec(L"/x " + code + L" /qn"));
   EXPECT_FALSE(FileExists(data + L"Bad.txt"));
-  EXPECT_FALSE(FileExists(data + L"Split.bin"));
   RemoveTree(media);
   RemoveTree(intranet);
   RemoveTree(ProductFolder(product));

@@ -4,6 +4,8 @@
 #include "fault_server.h"
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 
 namespace orvo::test {
 namespace {
@@ -84,18 +86,12 @@ std::string FaultServer::Body(const std::string& path) {
 
 std::string FaultServer::Content(const std::string& path) const {
   size_t start = path.find('/', 1);
-  std::string relative = start == std::string::npos ? std::string() : path.substr(start + 1);
-  if (root_.empty() || relative.empty() || relative.find("..") != std::string::npos) return Body(path);
+  if (root_.empty() || start == std::string::npos || path.find("..") != std::string::npos) return Body(path);
   std::wstring file = root_;
-  for (char c : relative) file += c == '/' ? L'\\' : wchar_t(c);
-  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Body(path);
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(handle, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(handle);
-  return bytes;
+  for (char c : path.substr(start + 1)) file += c == '/' ? L'\\' : wchar_t(c);
+  std::ifstream in(file.c_str(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return in ? bytes : Body(path);
 }
 
 int FaultServer::Requests(const std::string& path) {

@@ -40,9 +40,8 @@ class MediaLocatorTest : public ::testing::Test {
   int Locate(std::wstring& name, const std::wstring& extraUrl = L"", bool download = true) {
     return locator_.Locate(name, download, L"", extraUrl);
   }
-  int Locate(std::wstring& name, const std::wstring& extraUrl, const std::wstring& digest,
-             const std::vector<ContinuingCabinet>& continuing = {}) {
-    return locator_.Locate(name, true, L"", extraUrl, digest, continuing);
+  int Locate(std::wstring& name, const std::wstring& extraUrl, const std::wstring& digest) {
+    return locator_.Locate(name, true, L"", extraUrl, digest);
   }
   std::wstring TempMedia() { return temp_.TempMedia(); }
 
@@ -288,34 +287,6 @@ TEST_F(MediaLocatorTest, LocalCopiesWithAnotherDigestArePassedOverAndDownloadsDe
   EXPECT_EQ(3, Locate(name, L"", DigestOf("nothing here")));
   EXPECT_EQ(L"a.cab", name);
   RemoveTree(intranet);
-}
-
-// A split set: a place that lacks a continuation is passed over, a download
-// brings the rest beside the first, and a continuation with another digest
-// refuses the server's set while the first, being right, stays.
-TEST_F(MediaLocatorTest, ASetIsTakenOnlyWhereItIsWhole) {
-  locator_.SetUp(root_, server_->Url("/ok/"));
-  const std::string first = FaultServer::Body("/ok/s.cab");
-  WriteFileBytes(root_ + L"s.cab", first);
-  std::wstring name = L"s.cab";
-  EXPECT_EQ(17, Locate(name, L"", DigestOf(first), {{L"s2.cab", DigestOf(FaultServer::Body("/ok/s2.cab"))}}));
-  EXPECT_EQ(TempMedia() + L"s.cab", name);
-  EXPECT_EQ(FaultServer::Body("/ok/s2.cab"), ReadFileBytes(TempMedia() + L"s2.cab"));
-  EXPECT_EQ(1, CountContaining(Log(), L"    => Searched " + root_ + L"s2.cab"));
-
-  name = L"t.cab";
-  const std::wstring other = DigestOf("another continuation");
-  EXPECT_EQ(3, Locate(name, L"", DigestOf(FaultServer::Body("/ok/t.cab")), {{L"t2.cab", other}}));
-  EXPECT_EQ(L"t.cab", name);
-  EXPECT_TRUE(PathExists(TempMedia() + L"t.cab"));
-  EXPECT_FALSE(PathExists(TempMedia() + L"t2.cab"));
-  EXPECT_EQ(1, CountContaining(Log(), L"t2.cab has SHA-256 " + DigestOf(FaultServer::Body("/ok/t2.cab")) +
-                                          L", not the recorded " + other + L": deleted"));
-  // The right first copy is kept; its continuation is fetched again.
-  EXPECT_EQ(1, server_->Requests("/ok/t2.cab"));
-  EXPECT_EQ(3, Locate(name, L"", DigestOf(FaultServer::Body("/ok/t.cab")), {{L"t2.cab", other}}));
-  EXPECT_EQ(2, server_->Requests("/ok/t2.cab"));
-  EXPECT_EQ(3u, FolderEntries(TempMedia()).size()) << "s.cab, s2.cab and t.cab, nothing partial";
 }
 
 }  // namespace

@@ -94,10 +94,7 @@ bool WritePackDocument(const std::wstring& path, const PackDocumentSpec& spec) {
     xml += L"\r\n<Cabinet" + Attribute(L"Sequence", cabinet.sequence) + Attribute(L"Name", cabinet.name) +
            Attribute(L"Condition", cabinet.condition) + Attribute(L"Cost", cabinet.cost) +
            Attribute(L"FileCount", cabinet.fileCount) + Attribute(L"Directory", cabinet.directory) +
-           Attribute(L"Subscribe", cabinet.subscribe) + Attribute(L"SHA256", cabinet.sha256) + L">";
-    for (const auto& [name, digest] : cabinet.continuations)
-      xml += L"<Continuation" + Attribute(L"Name", name) + Attribute(L"SHA256", digest) + L"/>";
-    xml += L"</Cabinet>";
+           Attribute(L"Subscribe", cabinet.subscribe) + Attribute(L"SHA256", cabinet.sha256) + L"/>";
   }
   xml += L"</Files>\r\n<Registry>";
   for (const auto& profile : spec.profiles) {
@@ -137,12 +134,6 @@ bool WriteDeploymentDocument(const std::wstring& path,
 }
 
 bool WriteContentCabinet(const std::wstring& path, const std::map<std::wstring, std::string>& files) {
-  return !WriteContentCabinetSet(path, files, 0).empty();
-}
-
-std::vector<std::wstring> WriteContentCabinetSet(const std::wstring& path,
-                                                 const std::map<std::wstring, std::string>& files,
-                                                 unsigned long long maxCabinetSize) {
   EnsureFolder(ParentFolder(path));
   std::vector<cab::PackItem> items;
   for (const auto& [relative, bytes] : files) {
@@ -151,14 +142,9 @@ std::vector<std::wstring> WriteContentCabinetSet(const std::wstring& path,
     item.bytes.assign(bytes.begin(), bytes.end());
     items.push_back(std::move(item));
   }
-  cab::PackOptions options;
-  options.set.maxCabinetSize = maxCabinetSize;
   cab::PackResult result;
   std::string error;
-  std::vector<std::wstring> written;
-  if (!cab::PackItems(ToNarrow(path), items, options, &result, &error)) return written;
-  for (const auto& cabinet : result.cabinets) written.push_back(ToWide(cabinet));
-  return written;
+  return cab::PackItems(ToNarrow(path), items, cab::PackOptions(), &result, &error);
 }
 
 }  // namespace orvo::test

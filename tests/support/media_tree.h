@@ -22,8 +22,6 @@ struct MasterDocumentSpec {
 
 struct CabinetSpec {
   std::wstring sequence, name, condition, cost, fileCount, directory, subscribe, sha256;
-  // Continuation children: the name and digest of each cabinet after the first.
-  std::vector<std::pair<std::wstring, std::wstring>> continuations;
 };
 
 struct ProfileEntrySpec {
@@ -65,10 +63,5 @@ bool WriteDeploymentDocument(const std::wstring& path,
 // A content cabinet of the project's own writer: "IndexFile.dat" first,
 // then each file under its stored name; relative paths to bytes.
 bool WriteContentCabinet(const std::wstring& path, const std::map<std::wstring, std::string>& files);
-// The same as a set of cabinets of at most maxCabinetSize bytes each; the
-// paths of the set, the first first (empty on failure).
-std::vector<std::wstring> WriteContentCabinetSet(const std::wstring& path,
-                                                 const std::map<std::wstring, std::string>& files,
-                                                 unsigned long long maxCabinetSize);
 
 }  // namespace orvo::test

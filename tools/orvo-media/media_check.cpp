@@ -276,7 +276,8 @@ class Checker {
       const std::string* digest = listed[i]->Attribute("SHA256");
       if (!name) continue;  // reported with the structure
       if (!IsPlainFileName(WidenUtf8(*name))) {
-        report(listed[i]->line, "Continuation " + *name + " is not a plain file name: the installer refuses the cabinet");
+        report(listed[i]->line,
+               "Continuation " + *name + " is not a plain file name: the installer leaves the cabinet out");
       } else if (setRead && i >= set.size()) {
         report(listed[i]->line, "Continuation " + *name + " is not part of the set");
       } else if (setRead && !same(set[i], *name)) {
