@@ -1,7 +1,6 @@
 // media_fault_serve ROOT STATE: the fault server serving the files below
-// ROOT to other machines (Wine prefixes). Writes STATE\port once it listens;
-// when STATE\stop appears (ten minutes at most), STATE\requests.txt, a line
-// "<path> <Range header or ->" per request, and ends.
+// ROOT to other machines (Wine prefixes). Writes STATE\port once it listens
+// and ends when STATE\stop appears, or after ten minutes.
 #include <windows.h>
 
 #include <fstream>
@@ -16,11 +15,5 @@ int wmain(int argc, wchar_t** argv) {
   std::ofstream((state + L"port.tmp").c_str()) << server.port() << "\n";
   MoveFileW((state + L"port.tmp").c_str(), (state + L"port").c_str());  // read only once whole
   for (int i = 0; i < 6000 && GetFileAttributesW((state + L"stop").c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
-  std::ofstream out((state + L"requests.txt").c_str());
-  std::map<std::string, size_t> seen;
-  for (const std::string& path : server.Paths()) {
-    std::string range = server.Ranges(path)[seen[path]++];
-    out << path << " " << (range.empty() ? "-" : range) << "\n";
-  }
   return 0;
 }
