@@ -16,6 +16,11 @@ HashWorker::~HashWorker() {
   WaitForSingleObject(thread_.get(), INFINITE);
 }
 
+// 32-bit Windows starts a thread on a stack aligned to 4 bytes only; the
+// hash's SSE code keeps 16-byte values there.
+#if defined(__i386__)
+__attribute__((force_align_arg_pointer))
+#endif
 DWORD WINAPI HashWorker::Run(void* self) {
   static_cast<HashWorker*>(self)->Loop();
   return 0;
