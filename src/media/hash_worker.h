@@ -44,12 +44,14 @@ class HashWorker {
   unique_handle thread_;
 };
 
-// The two blocks a caller of HashWorker alternates between: each Next() is
-// the one not handed over last.
+// The two blocks a caller of HashWorker alternates between: Free() is the
+// one not handed over last, whatever was read into it since.
 class BlockPair {
  public:
   explicit BlockPair(size_t size) : blocks_{std::vector<char>(size), std::vector<char>(size)} {}
-  char* Next() { return blocks_[next_ ^= 1].data(); }
+  char* Free() { return blocks_[next_].data(); }
+  // Free() was handed over: the other one is free now.
+  void Handed() { next_ ^= 1; }
   size_t size() const { return blocks_[0].size(); }
 
  private:

@@ -88,7 +88,7 @@ Ending Receive(HttpSession& session, PartialFile& file, HashWorker* hasher, int6
     const ULONGLONG elapsed = now - started;
     const uint64_t rate = elapsed > 0 ? uint64_t(received - startedAt) * 1000 / elapsed : 0;
     const DWORD fast = DWORD(std::min<uint64_t>(rate / 10, kBlock));
-    char* block = blocks.Next();
+    char* block = blocks.Free();
     DWORD got = 0;
     bool read = fast >= kFastBlock ? session.ReadBlock(block, fast, got) : session.ReadArrived(block, kBlock, got);
     if (!read) {
@@ -102,6 +102,7 @@ Ending Receive(HttpSession& session, PartialFile& file, HashWorker* hasher, int6
     if (got == 0) return Ending::kWhole;
     // Hashed while it is written and the next block read.
     if (hasher) hasher->Add(block, got);
+    blocks.Handed();
     if (!file.Write(block, got)) return Ending::kWriteFailed;
     received += got;
   }

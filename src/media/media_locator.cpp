@@ -175,10 +175,11 @@ bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& diges
     {
       HashWorker worker(hash);
       for (;;) {
-        char* block = blocks.Next();
+        char* block = blocks.Free();
         DWORD got = 0;
         if (!ReadFile(file.get(), block, DWORD(blocks.size()), &got, nullptr) || got == 0) break;
         worker.Add(block, got);
+        blocks.Handed();
       }
     }
     actual = hash.FinishHex();
