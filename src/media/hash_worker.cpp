@@ -12,7 +12,7 @@ HashWorker::~HashWorker() {
   stopping_ = true;
   ReleaseSRWLockExclusive(&lock_);
   WakeAllConditionVariable(&changed_);
-  // The thread hashes the block it holds before it sees the stop.
+  // The thread hashes the blocks it holds before it sees the stop.
   WaitForSingleObject(thread_.get(), INFINITE);
 }
 
@@ -29,14 +29,14 @@ DWORD WINAPI HashWorker::Run(void* self) {
 void HashWorker::Loop() {
   AcquireSRWLockExclusive(&lock_);
   for (;;) {
-    while (!pending_ && !stopping_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-    if (!pending_) break;
-    const void* data = data_;
-    size_t size = size_;
+    while (pending_ == 0 && !stopping_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    if (pending_ == 0) break;
+    const Piece piece = queue_[first_];
     ReleaseSRWLockExclusive(&lock_);
-    hash_.Update(data, size);
+    hash_.Update(piece.data, piece.size);
     AcquireSRWLockExclusive(&lock_);
-    pending_ = false;
+    first_ = (first_ + 1) % kDepth;
+    --pending_;
     WakeAllConditionVariable(&changed_);
   }
   ReleaseSRWLockExclusive(&lock_);
@@ -48,10 +48,9 @@ void HashWorker::Add(const void* data, size_t size) {
     return;
   }
   AcquireSRWLockExclusive(&lock_);
-  while (pending_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-  data_ = data;
-  size_ = size;
-  pending_ = true;
+  while (pending_ == kDepth) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+  queue_[(first_ + pending_) % kDepth] = {data, size};
+  ++pending_;
   ReleaseSRWLockExclusive(&lock_);
   WakeAllConditionVariable(&changed_);
 }
@@ -59,7 +58,7 @@ void HashWorker::Add(const void* data, size_t size) {
 void HashWorker::Wait() {
   if (!thread_) return;
   AcquireSRWLockExclusive(&lock_);
-  while (pending_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+  while (pending_ != 0) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
   ReleaseSRWLockExclusive(&lock_);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -22,10 +23,12 @@ class HashWorker {
   HashWorker(const HashWorker&) = delete;
   HashWorker& operator=(const HashWorker&) = delete;
 
-  // Hashes the block after the ones handed over before, waiting first for
-  // the last of them: a caller alternating between two buffers may fill
-  // one while the other is hashed. The block must stay unchanged until the
-  // next Add or Wait returns.
+  // Blocks handed over and not yet hashed, at most: a short wait of the
+  // thread for a core does not stop the caller at once.
+  static constexpr size_t kDepth = 3;
+  // Hashes the block after the ones handed over before, waiting first while
+  // kDepth of them are. The block must stay unchanged until kDepth more
+  // Add calls or a Wait returned (BlockRing keeps to that).
   void Add(const void* data, size_t size);
   // Until every block handed over is hashed; `hash` may then be read or reset.
   void Wait();
@@ -37,26 +40,30 @@ class HashWorker {
   Sha256& hash_;
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
-  const void* data_ = nullptr;
-  size_t size_ = 0;
-  bool pending_ = false;
+  struct Piece {
+    const void* data;
+    size_t size;
+  };
+  std::array<Piece, kDepth> queue_ = {};
+  size_t first_ = 0;
+  size_t pending_ = 0;
   bool stopping_ = false;
   unique_handle thread_;
 };
 
-// The two blocks a caller of HashWorker alternates between: Free() is the
-// one not handed over last, whatever was read into it since.
-class BlockPair {
+// The blocks a caller of HashWorker takes in turn: Free() is one that no
+// Add still holds, whatever was read into it since it was handed over.
+class BlockRing {
  public:
-  explicit BlockPair(size_t size) : blocks_{std::vector<char>(size), std::vector<char>(size)} {}
+  explicit BlockRing(size_t size) : blocks_(HashWorker::kDepth + 1, std::vector<char>(size)) {}
   char* Free() { return blocks_[next_].data(); }
-  // Free() was handed over: the other one is free now.
-  void Handed() { next_ ^= 1; }
+  // Free() was handed over: the next one is free now.
+  void Handed() { next_ = (next_ + 1) % blocks_.size(); }
   size_t size() const { return blocks_[0].size(); }
 
  private:
-  std::vector<char> blocks_[2];
-  int next_ = 0;
+  std::vector<std::vector<char>> blocks_;
+  size_t next_ = 0;
 };
 
 }  // namespace orvo

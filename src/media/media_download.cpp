@@ -72,7 +72,7 @@ class PartialFile {
 // connection fails, no byte comes within the stall limit, or the deadline.
 // Without a digest to check, nothing is hashed (hasher is null).
 Ending Receive(HttpSession& session, PartialFile& file, HashWorker* hasher, int64_t& received, ULONGLONG deadline,
-               BlockPair& blocks) {
+               BlockRing& blocks) {
   const DWORD stall = HttpSession::timeout();
   const ULONGLONG started = GetTickCount64();
   const int64_t startedAt = received;
@@ -131,7 +131,7 @@ int MediaLocator::Download(HttpSession& session, const std::wstring& url, const 
 
   const ULONGLONG deadline = GetTickCount64() + ULONGLONG(deadline_) * 1000;
   // The worker may still hold a block when a return leaves: blocks outlive it.
-  BlockPair blocks(kBlock);
+  BlockRing blocks(kBlock);
   Sha256 hash;
   std::optional<HashWorker> worker;
   if (!digest.empty()) worker.emplace(hash);

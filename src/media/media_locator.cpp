@@ -170,7 +170,7 @@ bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& diges
       return false;
     }
     // Each block is hashed while the next is read.
-    BlockPair blocks(kReadBlock);
+    BlockRing blocks(kReadBlock);
     Sha256 hash;
     {
       HashWorker worker(hash);
