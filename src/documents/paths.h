@@ -57,7 +57,7 @@ std::wstring TempFileName(const std::wstring& folder);
 bool EnsureFolder(const std::wstring& folder, const std::wstring& name = std::wstring());
 // A file, an empty folder, or (recursive) a whole tree, deepest first.
 bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive);
-// Deletes a file that is no part of the installation (a download, a partial
+// Deletes a file the installation does not keep (a download, a partial
 // one): never moved aside by a journal, so a rollback does not bring it back.
 bool DeleteScratchFile(const std::wstring& path);
 

@@ -279,7 +279,7 @@ class Checker {
         report(listed[i]->line,
                "Continuation " + *name + " is not a plain file name: the installer leaves the cabinet out");
       } else if (setRead && i >= set.size()) {
-        report(listed[i]->line, "Continuation " + *name + " is not part of the set");
+        report(listed[i]->line, "Continuation " + *name + " is not in the set");
       } else if (setRead && !same(set[i], *name)) {
         report(listed[i]->line, "Continuation " + *name + " stands where the set continues with " + set[i]);
       } else if (digest) {
