@@ -31,15 +31,16 @@ curl_s=$(for i in $(seq "$runs"); do
   curl -s -o "$tempunix/KeltraTempMedia/curl.cab" -w '%{time_total}\n' "$url"
   rm -f "$tempunix/KeltraTempMedia/curl.cab"
 done | best)
-ours() { # digest or empty
+bytes=$((mb * 1048576))
+ours() { # digest or empty; only whole downloads count
   for i in $(seq "$runs"); do
     wine "$build/bench/download_bench.exe" "http://127.0.0.1:$port/media/" bench.cab $1 2>/dev/null | tr -d '\r' |
-      sed -n 's/.* in \([0-9.]*\) s.*/\1/p'
+      sed -n "s/^result 17, $bytes bytes in \([0-9.]*\) s.*/\1/p"
   done | best
 }
 with_s=$(ours "$digest")
 without_s=$(ours "")
-bytes=$((mb * 1048576))
+[ -n "$with_s" ] && [ -n "$without_s" ] || { echo "the locator's download failed" >&2; exit 1; }
 rate() { awk -v b=$bytes -v s="$1" 'BEGIN { printf "%.0f MB/s", b / s / 1e6 }'; }
 printf '%d MB from nginx on 127.0.0.1, best of %d:\n' "$mb" "$runs"
 printf '  curl:                        %6.3f s  %s\n' "$curl_s" "$(rate "$curl_s")"

@@ -12,7 +12,7 @@ void CabinetEntry::SetLogPath(const std::wstring& path) {
 
 int CabinetEntry::Acquire(bool downloadsAllowed) {
   if (acquired) return 1;
-  int result = MediaLocator::Instance().Locate(sourcePath, downloadsAllowed, searchFolder, url, digest);
+  int result = MediaLocator::Instance().Locate(sourcePath, downloadsAllowed, searchFolder, url, digest, continuing);
   if (result == MediaLocator::kFound) {
     acquired = true;
     return 1;

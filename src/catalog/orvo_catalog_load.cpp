@@ -160,7 +160,23 @@ size_t OrvoCatalog::Load(XmlDocument& master, bool downloads) {
         session.Log(L"  -> Refused cabinet %s of %s", cabName, orvo->name);
         continue;
       }
+      // The extractor opens the rest of a set beside the first: a name that
+      // leads elsewhere could not be checked where it is read.
+      std::vector<ContinuingCabinet> continuing;
+      bool usable = true;
+      for (DomElement* next = FirstChildElement(cabinet, L"Continuation"); next && usable;
+           next = next->getNextElementSibling()) {
+        if (std::wstring(next->getTagName()) != L"Continuation") continue;
+        continuing.push_back({AttributeText(next, L"Name"), AttributeText(next, L"SHA256")});
+        usable = IsPlainFileName(continuing.back().name);
+      }
+      if (!usable) {
+        session.Log(L"  -> Refused cabinet %s of %s: its continuation \"%s\" is not a file name beside it", cabName,
+                    orvo->name, continuing.back().name);
+        continue;
+      }
       auto entry = std::make_unique<CabinetEntry>();
+      entry->continuing = std::move(continuing);
       entry->SetLogPath(session.logPath());
       entry->searchFolder = orvo->standaloneFolder;
       entry->url = orvo->url;

@@ -11,6 +11,7 @@
 #include "appindex/app_index.h"
 #include "documents/text_lists.h"
 #include "documents/xml_document.h"
+#include "media/media_locator.h"
 
 namespace orvo {
 
@@ -45,6 +46,10 @@ class CabinetEntry {
   std::wstring logPath;
   // SHA-256 the pack document records for the cabinet; empty: not checked.
   std::wstring digest;
+  // The cabinets that continue a split set, each with its recorded digest
+  // (Continuation children of the element); none for older media, whose
+  // continuing cabinets are not checked.
+  std::vector<ContinuingCabinet> continuing;
   bool acquired = false;
   // Every copy found had another digest: the cabinet must not be used.
   bool refused = false;

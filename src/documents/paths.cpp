@@ -281,6 +281,12 @@ bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive) {
   return DeleteFileW(path.c_str()) != 0;
 }
 
+bool DeleteScratchFile(const std::wstring& path) {
+  if (!LinkOnTheWay(ParentFolder(path)).empty() || IsFolder(path)) return false;
+  ClearReadOnly(path);
+  return DeleteFileW(path.c_str()) != 0;
+}
+
 TextList ListFolder(const std::wstring& folderOrPattern, ListKind kind, bool recursive) {
   TextList out;
   ListInto(folderOrPattern, kind, recursive, out);

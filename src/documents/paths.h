@@ -57,6 +57,9 @@ std::wstring TempFileName(const std::wstring& folder);
 bool EnsureFolder(const std::wstring& folder, const std::wstring& name = std::wstring());
 // A file, an empty folder, or (recursive) a whole tree, deepest first.
 bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive);
+// Deletes a file the installation does not keep (a download, a partial
+// one): never moved aside by a journal, so a rollback does not bring it back.
+bool DeleteScratchFile(const std::wstring& path);
 
 enum ListKind { kListFiles = 0, kListFolders = 1, kListAll = 2 };
 // Full paths below a folder (or matching a pattern with "*"); folders carry

@@ -8,6 +8,7 @@
 #include "action/installer_session.h"
 #include "action/unique_handle.h"
 #include "documents/paths.h"
+#include "media/hash_worker.h"
 #include "media/http_session.h"
 #include "media/sha256.h"
 
@@ -92,12 +93,16 @@ void MediaLocator::SetLogPath(const std::wstring& name) {
 }
 
 int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder,
-                         const std::wstring& extraUrl, const std::wstring& digest) {
+                         const std::wstring& extraUrl, const std::wstring& digest,
+                         const std::vector<ContinuingCabinet>& continuing) {
   if (!setUpDone_ || name.empty()) return kNotFound;
   bool refused = false;
   if (PathExists(name)) {
-    if (HasDigest(name, digest)) return kFound;
-    refused = true;
+    if (!HasDigest(name, digest)) {
+      refused = true;
+    } else if (HasSetBeside(name, continuing, refused)) {
+      return kFound;
+    }
   }
 
   std::vector<std::wstring> local = localFolders_;
@@ -110,11 +115,14 @@ int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstr
     std::wstring candidate = CombinePath(folder, name);
     if (PathExists(candidate)) {
       InstallLog::WriteTo(logPath_, L"  => Found %s", candidate);
-      if (HasDigest(candidate, digest)) {
+      if (!HasDigest(candidate, digest)) {
+        refused = true;
+        continue;
+      }
+      if (HasSetBeside(candidate, continuing, refused)) {
         name = candidate;
         return kFound;
       }
-      refused = true;
       continue;
     }
     InstallLog::WriteTo(logPath_, L"    => Searched %s", candidate);
@@ -128,10 +136,27 @@ int MediaLocator::Locate(std::wstring& name, bool allowDownload, const std::wstr
     return missing;
   }
   std::wstring target = CombinePath(tempMedia_, relative);
-  int result = FetchRemote(name, remote, target, digest);
+  int result = FetchRemote(name, remote, target, digest, continuing);
   if (result == kNotFound) return missing;
   if (result != kRefused) name = target;
   return result;
+}
+
+bool MediaLocator::HasSetBeside(const std::wstring& first, const std::vector<ContinuingCabinet>& continuing,
+                                bool& refused) {
+  const std::wstring folder = ParentFolder(first);
+  for (const auto& next : continuing) {
+    std::wstring path = CombinePath(folder, next.name);
+    if (!PathExists(path)) {
+      InstallLog::WriteTo(logPath_, L"    => Searched %s", path);
+      return false;
+    }
+    if (!HasDigest(path, next.digest)) {
+      refused = true;
+      return false;
+    }
+  }
+  return true;
 }
 
 bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& digest) {
@@ -144,16 +169,25 @@ bool MediaLocator::HasDigest(const std::wstring& path, const std::wstring& diges
       InstallLog::WriteTo(logPath_, L"   !=> Could not read %s to check its SHA-256", path);
       return false;
     }
+    // Each block is hashed while the next is read.
+    BlockRing blocks(kReadBlock);
     Sha256 hash;
-    std::vector<char> block(kReadBlock);
-    DWORD got = 0;
-    while (ReadFile(file.get(), block.data(), DWORD(block.size()), &got, nullptr) && got > 0) hash.Update(block.data(), got);
+    {
+      HashWorker worker(hash);
+      for (;;) {
+        char* block = blocks.Free();
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block, DWORD(blocks.size()), &got, nullptr) || got == 0) break;
+        worker.Add(block, got);
+        blocks.Handed();
+      }
+    }
     actual = hash.FinishHex();
   }
   if (Sha256::SameDigest(ToUtf8(digest), actual)) return true;
   InstallLog::WriteTo(logPath_, L"   !=> %s has SHA-256 %s, not the recorded %s: not used", path, FromUtf8(actual),
                       digest);
-  if (IsInTempMedia(path)) DeletePath(path, true, false);
+  if (IsInTempMedia(path)) DeleteScratchFile(path);
   return false;
 }
 
@@ -189,7 +223,8 @@ void MediaLocator::SetTransferLimits(const std::wstring& deadline, const std::ws
 // Each server in order: one that has the file but whose transfer fails or
 // brings other bytes is passed over for the next.
 int MediaLocator::FetchRemote(const std::wstring& name, const std::vector<std::wstring>& remote,
-                              const std::wstring& target, const std::wstring& digest) {
+                              const std::wstring& target, const std::wstring& digest,
+                              const std::vector<ContinuingCabinet>& continuing) {
   std::vector<std::wstring> candidates;
   if (IsUrlName(name)) {
     candidates.push_back(name);
@@ -204,16 +239,33 @@ int MediaLocator::FetchRemote(const std::wstring& name, const std::vector<std::w
   HttpSession session(logPath_);
   bool refused = false;
   for (const auto& url : candidates) {
-    if (!session.Open(url)) {
-      InstallLog::WriteTo(logPath_, L"    => Searched %s", url);
+    int result = DownloadOne(session, url, target, digest);
+    if (result == kRefused) refused = true;
+    if (result != kInTempMedia) {
+      if (result == kCannotCreate) return result;
       continue;
     }
-    InstallLog::WriteTo(logPath_, L"  => Found %s", url);
-    int result = Download(session, url, target, digest);
-    if (result == kRefused) refused = true;
-    if (result != kNotFound && result != kRefused) return result;
+    // The rest of a set from beside the first on the same server; a server
+    // without all of it is passed over for the next.
+    const std::wstring base = url.substr(0, url.find_last_of(L'/', url.find_first_of(L"?#")) + 1);
+    for (const auto& next : continuing) {
+      result = DownloadOne(session, base + next.name, CombinePath(ParentFolder(target), next.name), next.digest);
+      if (result == kRefused) refused = true;
+      if (result != kInTempMedia) break;
+    }
+    if (result == kInTempMedia || result == kCannotCreate) return result;
   }
   return refused ? kRefused : kNotFound;
+}
+
+int MediaLocator::DownloadOne(HttpSession& session, const std::wstring& url, const std::wstring& target,
+                              const std::wstring& digest) {
+  if (!session.Open(url)) {
+    InstallLog::WriteTo(logPath_, L"    => Searched %s", url);
+    return kNotFound;
+  }
+  InstallLog::WriteTo(logPath_, L"  => Found %s", url);
+  return Download(session, url, target, digest);
 }
 
 }  // namespace orvo

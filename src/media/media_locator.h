@@ -10,6 +10,13 @@ namespace orvo {
 
 class HttpSession;
 
+// A cabinet that continues a set: the extractor opens it beside the first,
+// so a place is used only when it holds every cabinet of the set.
+struct ContinuingCabinet {
+  std::wstring name;    // a plain file name
+  std::wstring digest;  // as for the first; empty: not checked
+};
+
 class MediaLocator {
  public:
   enum Result {
@@ -33,9 +40,12 @@ class MediaLocator {
   // name: a file name or relative path, a full path or an "http:" URL; on
   // 1, 17 and 64 it holds the path where the file is. With a digest (64
   // hexadecimal digits of SHA-256) only a copy that has it is taken; any
-  // other is passed over like a missing one.
+  // other is passed over like a missing one. With continuing cabinets, a
+  // place counts only where each of them lies beside the file with its
+  // digest; a download fetches them beside it from the same server.
   int Locate(std::wstring& name, bool allowDownload, const std::wstring& extraFolder, const std::wstring& extraUrl,
-             const std::wstring& digest = std::wstring());
+             const std::wstring& digest = std::wstring(),
+             const std::vector<ContinuingCabinet>& continuing = std::vector<ContinuingCabinet>());
   // Whether the file has the digest (always, when the digest is empty); a
   // mismatch is logged with both digests, and a copy in the temporary
   // media folder, being a download, is deleted.
@@ -65,8 +75,14 @@ class MediaLocator {
 
  private:
   int FetchRemote(const std::wstring& name, const std::vector<std::wstring>& remote, const std::wstring& target,
-                  const std::wstring& digest);
+                  const std::wstring& digest, const std::vector<ContinuingCabinet>& continuing);
+  // Whether every continuing cabinet lies beside `first` with its digest;
+  // refused is set when one is there with another digest.
+  bool HasSetBeside(const std::wstring& first, const std::vector<ContinuingCabinet>& continuing, bool& refused);
   bool IsInTempMedia(const std::wstring& path) const;
+  // Opens the URL, then downloads it.
+  int DownloadOne(HttpSession& session, const std::wstring& url, const std::wstring& target,
+                  const std::wstring& digest);
   int Download(HttpSession& session, const std::wstring& url, const std::wstring& target, const std::wstring& digest);
 
   std::wstring mediaRoot_;

@@ -4,6 +4,8 @@
 #include "fault_server.h"
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 
 namespace orvo::test {
 namespace {
@@ -80,6 +82,16 @@ std::string FaultServer::Body(const std::string& path) {
   std::string body;
   while (body.size() < 9000) body += "body of " + name + "\r\n";
   return body;
+}
+
+std::string FaultServer::Content(const std::string& path) const {
+  size_t start = path.find('/', 1);
+  if (root_.empty() || start == std::string::npos || path.find("..") != std::string::npos) return Body(path);
+  std::wstring file = root_;
+  for (char c : path.substr(start + 1)) file += c == '/' ? L'\\' : wchar_t(c);
+  std::ifstream in(file.c_str(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return in ? bytes : Body(path);
 }
 
 int FaultServer::Requests(const std::string& path) {
@@ -164,7 +176,7 @@ void FaultServer::Serve(uintptr_t socketValue) {
   const std::string kind = FirstSegment(path);
   const std::string partial(kSent, 'x');
   if (kind == "/ok/" || (kind == "/forbid4/" && count > 4)) {
-    std::string body = Body(path);
+    std::string body = Content(path);
     SendAll(s, Answer(200, "OK", body, body.size()));
   } else if (kind == "/forbid4/" || kind == "/forbid/") {
     SendAll(s, Answer(403, "Forbidden", "forbidden", 9));
@@ -186,11 +198,11 @@ void FaultServer::Serve(uintptr_t socketValue) {
     SendAll(s, Answer(200, "OK", partial, kAnnounced));
     WaitForStop(20000);
   } else if (kind == "/nolength/") {
-    std::string body = Body(path);
+    std::string body = Content(path);
     SendAll(s, "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n" +
                    body.substr(0, body.size() / 2));
   } else if (kind == "/wrongbytes/") {
-    std::string body = Body(path);
+    std::string body = Content(path);
     body.back() ^= 1;
     SendAll(s, Answer(200, "OK", body, body.size()));
   } else if (kind == "/trickle/") {
@@ -199,7 +211,7 @@ void FaultServer::Serve(uintptr_t socketValue) {
       if (WaitForStop(200)) break;
     }
   } else if (kind == "/range/" || kind == "/norange/") {
-    std::string body = Body(path);
+    std::string body = Content(path);
     size_t from = 0;
     if (kind == "/range/" && range.compare(0, 6, "bytes=") == 0) from = std::stoul(range.substr(6));
     if (from > 0 && from < body.size()) {

@@ -19,6 +19,9 @@
 //                   request gets 206 with the rest
 //   /norange/...    the same cut, but a range request gets the whole 200
 //   anything else   404
+// With a served folder, the body of a path that names a file below it
+// (after the first segment) is that file, so that one server gives each
+// client its own fault by the prefix of its URL.
 // A connection whose first byte is not text (a TLS hello) is recorded raw.
 #pragma once
 #include <condition_variable>
@@ -42,6 +45,10 @@ class FaultServer {
   std::wstring Url(const std::string& path) const;
   // The same for every path that ends in the same file name.
   static std::string Body(const std::string& path);
+  // Before the first request: a Windows folder whose files are served.
+  void ServeFolder(const std::wstring& root) { root_ = root.empty() || root.back() == L'\\' ? root : root + L'\\'; }
+  // The body a path is answered with: the served file, else Body(path).
+  std::string Content(const std::string& path) const;
 
   int Requests(const std::string& path);
   std::vector<std::string> Paths();
@@ -58,6 +65,7 @@ class FaultServer {
   void Serve(uintptr_t socket);
   bool WaitForStop(int milliseconds);
 
+  std::wstring root_;
   uintptr_t listener_ = ~uintptr_t(0);
   int port_ = 0;
   bool stopping_ = false;

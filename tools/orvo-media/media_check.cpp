@@ -1,5 +1,7 @@
 #include "media_check.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -226,8 +228,10 @@ class Checker {
       }
       fs::path file = cabinets / fs::u8path(*name);
       std::string shownFile = (shownCabinets / fs::u8path(*name)).generic_u8string();
-      CheckCabinetSet(file, shownFile);
+      std::vector<std::string> set;
+      bool setRead = CheckCabinetSet(file, shownFile, &set);
       if (const std::string* digest = cabinet->Attribute("SHA256")) CheckDigest(file, shownFile, *digest);
+      CheckContinuations(*cabinet, set, setRead, cabinets, shownCabinets, report);
     }
     if (read == 0 && verbose_) std::printf("%s: Orvo %s has no cabinets\n", shown.c_str(), orvo.c_str());
   }
@@ -247,8 +251,50 @@ class Checker {
     }
   }
 
-  // The cabinet, those that continue it, and its IndexFile.dat.
-  void CheckCabinetSet(const fs::path& first, const std::string& shown) {
+  // The installer checks the continuing cabinets the element lists, the
+  // extractor reads those the set names: the two lists must agree.
+  void CheckContinuations(const XmlElement& cabinet, const std::vector<std::string>& set, bool setRead,
+                          const fs::path& folder, const fs::path& shownFolder, const Report& report) {
+    std::vector<const XmlElement*> listed;
+    for (const auto& child : cabinet.children) {
+      if (child->name == "Continuation") listed.push_back(child.get());
+    }
+    if (listed.empty()) {
+      if (verbose_ && !set.empty()) {
+        std::printf("%s: the cabinets that continue %s have no recorded digests: the installer does not check them\n",
+                    shownFolder.generic_u8string().c_str(), cabinet.Attribute("Name")->c_str());
+      }
+      return;
+    }
+    auto same = [](const std::string& a, const std::string& b) {
+      return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+             });
+    };
+    for (size_t i = 0; i < listed.size(); ++i) {
+      const std::string* name = listed[i]->Attribute("Name");
+      const std::string* digest = listed[i]->Attribute("SHA256");
+      if (!name) continue;  // reported with the structure
+      if (!IsPlainFileName(WidenUtf8(*name))) {
+        report(listed[i]->line,
+               "Continuation " + *name + " is not a plain file name: the installer leaves the cabinet out");
+      } else if (setRead && i >= set.size()) {
+        report(listed[i]->line, "Continuation " + *name + " is not in the set");
+      } else if (setRead && !same(set[i], *name)) {
+        report(listed[i]->line, "Continuation " + *name + " stands where the set continues with " + set[i]);
+      } else if (digest) {
+        CheckDigest(folder / fs::u8path(*name), (shownFolder / fs::u8path(*name)).generic_u8string(), *digest);
+      }
+    }
+    if (setRead && set.size() > listed.size()) {
+      report(cabinet.line, "the set continues with " + set[listed.size()] +
+                               ", which has no Continuation: the installer does not check it");
+    }
+  }
+
+  // The cabinet, those that continue it (their names into `set`; true when
+  // the whole chain was read), and its IndexFile.dat.
+  bool CheckCabinetSet(const fs::path& first, const std::string& shown, std::vector<std::string>* set) {
     using cabtool::CabinetDirectory;
     std::error_code ec;
     std::set<std::string> stored;
@@ -258,23 +304,23 @@ class Checker {
     for (unsigned index = 0;; ++index) {
       if (!fs::is_regular_file(path, ec)) {
         Problem(name, index == 0 ? "missing" : "missing (it continues " + shown + ")");
-        return;
+        return false;
       }
       CabinetDirectory directory;
       std::string error;
       if (!cabtool::ReadCabinetDirectory(path.u8string(), &directory, &error)) {
         Problem(name, "cannot be opened: " + error.substr(error.find(": ") == std::string::npos ? 0 : error.find(": ") + 2));
-        return;
+        return false;
       }
       if (index == 0) {
         head = directory;
         if (!directory.previousCabinet.empty() || directory.cabinetIndex != 0) {
           Problem(name, "is not the first cabinet of its set");
-          return;
+          return false;
         }
       } else if (directory.setId != head.setId || directory.cabinetIndex != index) {
         Problem(name, "does not belong to the set of " + shown);
-        return;
+        return false;
       }
       for (const auto& entry : directory.files) {
         // Files continued from the cabinet before are counted there.
@@ -283,8 +329,9 @@ class Checker {
       if (directory.nextCabinet.empty()) break;
       if (index > 1000 || !IsPlainFileName(WidenUtf8(directory.nextCabinet))) {
         Problem(name, "names an unusable next cabinet " + directory.nextCabinet);
-        return;
+        return false;
       }
+      set->push_back(directory.nextCabinet);
       path = first.parent_path() / fs::u8path(directory.nextCabinet);
       name = (fs::u8path(shown).parent_path() / fs::u8path(directory.nextCabinet)).generic_u8string();
     }
@@ -318,12 +365,13 @@ class Checker {
     cab::Context* context = cab::Create(callbacks, 1, &record);
     if (!context) {
       Problem(shown, "out of memory");
-      return;
+      return true;
     }
     std::string folder = first.parent_path().u8string() + "/";
     bool decoded = cab::Copy(context, first.filename().u8string().c_str(), folder.c_str(), 0, DiscardNotify, nullptr, nullptr);
     cab::Destroy(context);
     if (!decoded) Problem(shown, "its set cannot be decoded: " + DecoderError(record.code));
+    return true;
   }
 };
 

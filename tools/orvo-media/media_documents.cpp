@@ -93,8 +93,15 @@ std::string PackDocumentText(const PackSpec& packSpec) {
     const CabinetSpec& cabinet = packSpec.cabinets[i];
     xml += "    <Cabinet" + Attribute("Sequence", std::to_string(i)) + Attribute("Name", cabinet.name) +
            Attribute("Cost", std::to_string(cabinet.cost)) + Attribute("FileCount", std::to_string(cabinet.fileCount)) +
-           Attribute("Directory", packSpec.directory) + (cabinet.sha256.empty() ? "" : Attribute("SHA256", cabinet.sha256)) +
-           "/>\r\n";
+           Attribute("Directory", packSpec.directory) + (cabinet.sha256.empty() ? "" : Attribute("SHA256", cabinet.sha256));
+    if (cabinet.continuations.empty()) {
+      xml += "/>\r\n";
+      continue;
+    }
+    xml += ">\r\n";
+    for (const ContinuationSpec& next : cabinet.continuations)
+      xml += "      <Continuation" + Attribute("Name", next.name) + Attribute("SHA256", next.sha256) + "/>\r\n";
+    xml += "    </Cabinet>\r\n";
   }
   xml += "  </Files>\r\n";
   if (!packSpec.profileXml.empty()) {

@@ -15,11 +15,17 @@ struct ShortcutSpec {
   std::string name, target, parameters;
 };
 
+// A cabinet that continues a set, as a Continuation child of its element.
+struct ContinuationSpec {
+  std::string name, sha256;
+};
+
 struct CabinetSpec {
   std::string name;
   uint64_t cost = 0;  // bytes the extraction writes: one progress tick per 5
   unsigned fileCount = 0;  // files the installation records
   std::string sha256;      // of the cabinet the element names
+  std::vector<ContinuationSpec> continuations;  // the rest of its set, in order
 };
 
 struct PackSpec {

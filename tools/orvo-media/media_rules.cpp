@@ -41,7 +41,13 @@ void Number(const XmlElement& e, const char* attribute, bool allowNegative, cons
 }
 
 void CheckCabinet(const XmlElement& e, const Report& report) {
-  Empty(e, report);
+  Children(e, {"Continuation"}, report);
+  for (const auto& child : e.children) {
+    if (child->name != "Continuation") continue;
+    Empty(*child, report);
+    Required(*child, "Name", report);
+    Required(*child, "SHA256", report);
+  }
   Required(e, "Name", report);
   Number(e, "Sequence", true, report);
   Number(e, "Cost", false, report);

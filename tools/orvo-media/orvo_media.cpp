@@ -187,7 +187,8 @@ int Add(const Arguments& args) {
     return Fail("cannot pack " + folder.u8string() + ": " + error);
   }
   // One element for the whole set: the extractor follows it from the first
-  // cabinet, and only the first holds IndexFile.dat.
+  // cabinet, and only the first holds IndexFile.dat; the rest are listed in
+  // it for their digests.
   CabinetSpec entry;
   entry.name = cabinet.filename().u8string();
   entry.cost = result.totals.uncompressedBytes;
@@ -197,6 +198,14 @@ int Add(const Arguments& args) {
   }
   entry.sha256 = FileSha256(cabinet);
   if (entry.sha256.empty()) return Fail("cannot read " + cabinet.u8string());
+  // The rest of a set, each with its digest: the installer checks every
+  // cabinet it reads.
+  for (size_t i = 1; i < result.cabinets.size(); ++i) {
+    fs::path next = fs::u8path(result.cabinets[i]);
+    ContinuationSpec continuation{next.filename().u8string(), FileSha256(next)};
+    if (continuation.sha256.empty()) return Fail("cannot read " + next.u8string());
+    entry.continuations.push_back(continuation);
+  }
   packSpec.cabinets.push_back(entry);
 
   fs::path packPath = orvoFolder / fs::u8path(name + ".xml");

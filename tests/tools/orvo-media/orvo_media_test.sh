@@ -68,6 +68,10 @@ A=m/Content/Alpha/Alpha.xml B=m/Content/Beta/Beta.xml
 # The digest of the first cabinet, the one the element names.
 [ "$(attr $A '//Cabinet/@SHA256')" = "$(sha256sum m/Content/Alpha/Alpha.cab | cut -d' ' -f1)" ] ||
   fail "Alpha's SHA256 is not its cabinet's: $(attr $A '//Cabinet/@SHA256')"
+# And of each cabinet that continues the set (here one), in its order.
+[ "$(attr $A 'count(//Continuation)') $(attr $A '//Cabinet/Continuation[1]/@Name')" = "1 Alpha2.cab" ] &&
+  [ "$(attr $A '//Continuation/@SHA256')" = "$(sha256sum m/Content/Alpha/Alpha2.cab | cut -d' ' -f1)" ] ||
+  fail "Alpha's continuations: $(grep Continuation $A)"
 [ "$(attr $A '//PreferredRegions/Region')" = US ] || fail "Alpha's region"
 bytes=$(cat alpha/docs/lines.txt alpha/bin/noise.bin "alpha/docs/deep/a & b.txt" | wc -c)
 cost=$(attr $A '//Cabinet/@Cost')
@@ -125,11 +129,18 @@ broken "a missing cabinet" 'Content/Beta/Beta.cab: missing'
 undigested; mkdir evil && (cd evil && printf 'F1%36s..\\evil.txt\r\nF2%36sok.txt\r\n' '' '' > IndexFile.dat &&
   echo bad > F1 && echo ok > F2 && gcab -c ../b/Content/Beta/Beta.cab IndexFile.dat F1 F2)
 broken "an index that leaves the target folder" "maps F1 to '..\\\\evil.txt', which is not inside"
-fresh; head -c 2000 m/Content/Alpha/Alpha2.cab > b/Content/Alpha/Alpha2.cab
+# Media from before the continuations had digests: still checked whole.
+fresh; sed -i '/<Continuation /d' b/Content/Alpha/Alpha.xml
+expect 0 check "$(tpath b)"
+head -c 2000 m/Content/Alpha/Alpha2.cab > b/Content/Alpha/Alpha2.cab
 broken "a cut cabinet" 'Content/Alpha/Alpha.cab: its set cannot be decoded'
 # A byte the decoder does not read: only the digest tells.
 fresh; printf 'X' | dd of=b/Content/Beta/Beta.cab bs=1 seek=5 conv=notrunc 2>/dev/null
 broken "a cabinet altered in place" 'Content/Beta/Beta.cab: has SHA-256 [0-9a-f]*, the pack document records'
+fresh; printf 'X' | dd of=b/Content/Alpha/Alpha2.cab bs=1 seek=5 conv=notrunc 2>/dev/null
+broken "a continuing cabinet altered in place" 'Content/Alpha/Alpha2.cab: has SHA-256 [0-9a-f]*, the pack document records'
+fresh; sed -i 's/<Continuation Name="Alpha2.cab"/<Continuation Name="Other.cab"/' b/Content/Alpha/Alpha.xml
+broken "a continuation the set does not have" 'Continuation Other.cab stands where the set continues with Alpha2.cab'
 fresh; sed -i 's/SHA256="\([0-9a-f]*\)"/SHA256="\1\1"/' b/Content/Beta/Beta.xml
 broken "a digest of the wrong length" "SHA256 '[0-9a-f]*' is not 64 hexadecimal digits"
 fresh; head -c 400 $A > b/Content/Alpha/Alpha.xml
