@@ -30,7 +30,7 @@ class Journal {
   bool Begin(const std::wstring& folder, const std::wstring& transaction);
   // Closes the journal; it stays for the rollback or commit.
   void End();
-  bool active() const { return file_.get() != nullptr; }
+  bool active() const { return static_cast<bool>(file_); }
 
   // Before a file is written: an existing one is moved aside with its
   // attributes, a new one is noted. False only when an existing file could
