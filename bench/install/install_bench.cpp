@@ -63,6 +63,26 @@ double SettleDisk() {
   return Now() - start;
 }
 
+// The same files written and deleted by plain Win32 calls.
+struct Floor {
+  double install = 0, remove = 0;
+  bool written = false, removed = false;
+};
+
+Floor MeasureFloor(const std::vector<bench::FloorFile>& files, const std::wstring& target, double& settled) {
+  Floor floor;
+  settled += SettleDisk();
+  double start = Now();
+  floor.written = bench::WriteFloor(files, target);
+  floor.install = Now() - start;
+  settled += SettleDisk();
+  start = Now();
+  floor.removed = bench::RemoveFloor(files, target);
+  floor.remove = Now() - start;
+  if (!floor.written || !floor.removed) fwprintf(stderr, L"the floor failed: %lu\n", GetLastError());
+  return floor;
+}
+
 double TimedMsiexec(const std::wstring& arguments) {
   SettleDisk();
   double start = Now();
@@ -145,7 +165,12 @@ int wmain(int argc, wchar_t** argv) {
   if (!journal) data.transaction.clear();
   std::wstring handOver = data.Encode();
   MsiSetPropertyW(session.get(), L"CustomActionData", handOver.c_str());
-  double settled = SettleDisk();
+  // The floor once before and once after, so that a disk slowing down or
+  // speeding up during the run weighs on both sides alike.
+  double settled = 0;
+  auto floorFiles = bench::ReadFloorFiles(CombinePath(content));
+  Floor before = MeasureFloor(floorFiles, work + L"FloorBefore\\", settled);
+  settled += SettleDisk();
   double installStart = Now();
   UINT installed = OrvoInstall(session.get());
   double installSeconds = Now() - installStart;
@@ -169,18 +194,9 @@ int wmain(int argc, wchar_t** argv) {
   AppIndex index;
   if (index.Open()) index.RemoveProduct(code);
 
-  // The floor: the same files written and deleted by plain Win32 calls.
-  auto floorFiles = bench::ReadFloorFiles(CombinePath(content));
-  std::wstring floorTarget = work + L"Floor\\";
-  settled += SettleDisk();
-  double floorStart = Now();
-  bool floorWritten = bench::WriteFloor(floorFiles, floorTarget);
-  double floorInstall = Now() - floorStart;
-  settled += SettleDisk();
-  floorStart = Now();
-  bool floorRemoved = bench::RemoveFloor(floorFiles, floorTarget);
-  double floorRemove = Now() - floorStart;
-  if (!floorWritten || !floorRemoved) fwprintf(stderr, L"the floor failed: %lu\n", GetLastError());
+  Floor after = MeasureFloor(floorFiles, work + L"FloorAfter\\", settled);
+  double floorInstall = (before.install + after.install) / 2, floorRemove = (before.remove + after.remove) / 2;
+  bool floorWritten = before.written && after.written, floorRemoved = before.removed && after.removed;
 
   // The reference: msiexec's own file installation, less an empty package's run.
   double emptyInstall = TimedMsiexec(L"/i \"" + empty + L"\" /qn");
@@ -204,6 +220,8 @@ int wmain(int argc, wchar_t** argv) {
   wprintf(L"floor         %7.2f s install, %7.2f s removal (CreateFileW, WriteFile, SetFileTime, CloseHandle, "
           L"SetFileAttributesW; DeleteFileW)\n",
           floorInstall, floorRemove);
+  wprintf(L"floor before  %7.2f s install, %7.2f s removal; after %.2f s, %.2f s\n", before.install, before.remove,
+          after.install, after.remove);
   if (msiInstall > 0 && msiRemove > 0)
     wprintf(L"ratio OrvoInstall / msiexec installation %.2f; OrvoRemove / msiexec removal %.2f\n",
             installSeconds / msiInstall, removeSeconds / msiRemove);

@@ -198,11 +198,14 @@ int InstallerSession::SendInfoText(const std::wstring& templ, const std::wstring
 }
 
 int InstallerSession::SendActionData(const std::wstring& text1, const std::wstring& text2) {
-  if (!actionDataRecord_) actionDataRecord_.reset(MsiCreateRecord(10));
+  // Fields 3 to 10 stay empty: set once, not for every file.
+  if (!actionDataRecord_) {
+    actionDataRecord_.reset(MsiCreateRecord(10));
+    for (unsigned f = 3; f <= 10; ++f) MsiRecordSetStringW(actionDataRecord_.get(), f, L"");
+  }
   MSIHANDLE r = actionDataRecord_.get();
   MsiRecordSetStringW(r, 1, text1.c_str());
   MsiRecordSetStringW(r, 2, text2.c_str());
-  for (unsigned f = 3; f <= 10; ++f) MsiRecordSetStringW(r, f, L"");
   return MsiProcessMessage(handle_, INSTALLMESSAGE_ACTIONDATA, r);
 }
 

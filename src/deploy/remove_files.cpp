@@ -92,7 +92,12 @@ class RemovalRun {
   bool WalkCabinets(DomElement* cabinets, const std::vector<std::wstring>& folders, bool& handled);
 
  private:
+  // Journaled, a folder whose files all go is moved aside in one rename
+  // rather than one per file.
+  bool movedAside_ = false;
+
   bool WalkExtraction(DomElement* extraction, bool& handled);
+  bool AllGo(const std::vector<DomElement*>& files, std::vector<std::wstring>& names) const;
   bool RemoveFile(DomElement* file, const std::wstring& folder, bool& handled);
 };
 
@@ -129,7 +134,11 @@ bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
   auto& session = InstallerSession::Instance();
   std::wstring path = AttributeText(extraction, L"Path");
   auto subDirectories = Descendants(extraction, L"SubDirectory");
-  for (size_t s = subDirectories.size(); s-- > 0;) {
+  // Emptied folders are pruned after the walk, each once: a parent shared
+  // by many is then neither let go nor tried after each of them.
+  std::vector<std::wstring> emptied;
+  bool finished = true;
+  for (size_t s = subDirectories.size(); finished && s-- > 0;) {
     DomElement* subDirectory = subDirectories[s];
     std::wstring relative = AttributeText(subDirectory, L"Path");
     if (!IsContainedRelativeFolder(relative)) {
@@ -139,13 +148,44 @@ bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
     std::wstring folder = CombinePath(path, relative);
     if (RefusedForLink(folder, pins.Pin(folder))) continue;
     auto files = Descendants(subDirectory, L"File");
-    for (size_t f = files.size(); f-- > 0;) {
-      if (!RemoveFile(files[f], folder, handled)) return false;
+    // A held folder cannot be renamed: it is let go for the move, which
+    // looks at it again itself, and held again if the files go one by one.
+    std::vector<std::wstring> names;
+    std::wstring aside;
+    movedAside_ = AllGo(files, names);
+    if (movedAside_) {
+      pins.Release(folder);
+      movedAside_ = Journal::Active().MoveFolderAside(folder, names, aside);
+      if (!movedAside_ && RefusedForLink(folder, pins.Pin(folder))) continue;
     }
-    if (!HasElementChild(subDirectory)) {
+    size_t f = files.size();
+    while (finished && f-- > 0) finished = RemoveFile(files[f], folder, handled);
+    // Cancelled: the files not reached yet stay, as they do file by file.
+    if (!finished && movedAside_ && MoveFileExW(aside.c_str(), folder.c_str(), 0) &&
+        !RefusedForLink(folder, pins.Pin(folder))) {
+      for (; f < files.size(); ++f) DeleteEntry(CombinePath(folder, names[f]));
+    }
+    movedAside_ = false;
+    if (finished && !HasElementChild(subDirectory)) {
       Detach(subDirectory);
-      PruneFolderChain(path, relative, pins);
+      emptied.push_back(relative);
     }
+  }
+  // Also after a cancellation: the folders emptied so far go as before.
+  PruneFolderChains(path, emptied, pins);
+  return finished;
+}
+
+// Whether the file procedure deletes every one of the files: each is this
+// product's alone, has a plain name, and needs no look at its content.
+bool RemovalRun::AllGo(const std::vector<DomElement*>& files, std::vector<std::wstring>& names) const {
+  if (files.empty() || !Journal::Active().active()) return false;
+  for (const DomElement* file : files) {
+    std::wstring refs = AttributeText(file, L"ref"), name = AttributeText(file, L"Name");
+    if (!HasProductCode(refs, productCode) || !WithoutProductCode(refs, productCode).empty() ||
+        !IsPlainFileName(name) || (!forced && file->getAttributeNode(L"hash")))
+      return false;
+    names.push_back(name);
   }
   return true;
 }
@@ -172,7 +212,7 @@ bool RemovalRun::RemoveFile(DomElement* file, const std::wstring& folder, bool& 
   } else {
     // Through a held folder; a link in the file's own place goes alone,
     // its target untouched.
-    DeleteEntry(fullPath);
+    if (!movedAside_) DeleteEntry(fullPath);
     Detach(file);
   }
   handled = true;

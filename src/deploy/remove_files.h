@@ -5,6 +5,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "catalog/orvo_model.h"
 #include "documents/linked_folders.h"
@@ -23,8 +24,12 @@ unsigned RemoveFiles(XmlDocument& master, OrvoCatalog& catalog, std::optional<bo
 // folder itself). Only empty folders go; a relative folder that could leave
 // the extraction folder is refused.
 void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& relativeFolder);
-// The same, where the folders held are known not to be links.
-void PruneFolderChain(const std::wstring& extractionPath, const std::wstring& relativeFolder, PinnedFolders& pins);
+// The chains of several emptied folders at once: each folder is tried once,
+// after the folders below it, and not at all when one of them stayed. The
+// folders held are known not to be links; the others are looked at below
+// a held parent.
+void PruneFolderChains(const std::wstring& extractionPath, const std::vector<std::wstring>& relativeFolders,
+                       PinnedFolders& pins);
 
 // Whether a relative folder as reference documents write it ("\" or
 // "Sub\Deeper\") stays inside the folder it is joined to.

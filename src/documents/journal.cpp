@@ -1,6 +1,7 @@
 #include "documents/journal.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 #include "action/installer_session.h"
@@ -15,6 +16,7 @@ namespace {
 // One entry a line: operation, tab, path, tab, where it was put aside.
 //   N  a new file, deleted again
 //   M  a file moved aside, moved back
+//   D  a folder of files moved aside whole, moved back
 //   K  a document copied aside before it changed, copied back
 //   F  a new folder, removed again when empty
 //   R  the rollback of this journal has begun
@@ -107,6 +109,23 @@ void Undo(const Entry& entry) {
       EnsureFolder(ParentFolder(entry.path));
       MoveFileExW(entry.aside.c_str(), entry.path.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
       break;
+    case L'D':
+      if (!PathExists(entry.aside)) break;
+      EnsureFolder(ParentFolder(entry.path));
+      if (!IsFolder(entry.path)) {
+        if (PathExists(entry.path)) RemoveFileEvenReadOnly(entry.path);
+        if (MoveFileExW(entry.aside.c_str(), entry.path.c_str(), MOVEFILE_WRITE_THROUGH)) break;
+      }
+      // A folder stands there again (or the move failed): file by file, and
+      // a try cut short goes on where it stopped.
+      EnsureFolder(entry.path);
+      for (const auto& file : ListFolder(entry.aside, kListFiles, false)) {
+        std::wstring target = CombinePath(entry.path, LastPathComponent(file));
+        if (PathExists(target)) RemoveFileEvenReadOnly(target);
+        MoveFileExW(file.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH);
+      }
+      RemoveDirectoryW(entry.aside.c_str());
+      break;
     case L'K':
       if (!PathExists(entry.aside)) break;
       if (PathExists(entry.path)) SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -119,6 +138,17 @@ void Undo(const Entry& entry) {
     default:
       break;
   }
+}
+
+// The file or folder open on the handle goes to the target path.
+bool RenameOnHandle(HANDLE handle, const std::wstring& target, bool replace) {
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = DWORD(target.size() * sizeof(wchar_t));
+  target.copy(rename->FileName, target.size());
+  return SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(buffer.size())) != FALSE;
 }
 
 // Deletes the journal and its aside folder: the aside folder first, so that
@@ -196,13 +226,13 @@ bool Journal::Append(wchar_t operation, const std::wstring& path, const std::wst
   return WriteFile(file_.get(), line.data(), DWORD(line.size()), &written, nullptr) && written == line.size();
 }
 
-// At most 256 entries a folder: a new name is looked for, whatever its
+// At most 32 entries a folder: a new name is looked for, whatever its
 // case, through every entry of its folder, so one flat folder of 20 000
 // costs each move a scan of all before it.
 std::wstring Journal::NextAside() {
   unsigned long number = ++asideCount_;
-  std::wstring bucket = CombinePath(CombinePath(asideFolder_, std::to_wstring(number >> 8)));
-  if (number == 1 || (number & 0xFF) == 0) EnsureFolder(bucket);
+  std::wstring bucket = CombinePath(CombinePath(asideFolder_, std::to_wstring(number >> 5)));
+  if (number == 1 || (number & 0x1F) == 0) EnsureFolder(bucket);
   return CombinePath(bucket, std::to_wstring(number));
 }
 
@@ -228,17 +258,66 @@ bool Journal::MoveAside(const std::wstring& path) {
   if (!Append(L'M', path, aside)) return false;
   // A rename on the same volume; the installer's own backups work so too.
   if (file) {
-    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = DWORD(aside.size() * sizeof(wchar_t));
-    aside.copy(rename->FileName, aside.size());
-    if (SetFileInformationByHandle(file.get(), FileRenameInfo, rename, DWORD(buffer.size()))) return true;
+    if (RenameOnHandle(file.get(), aside, true)) return true;
     file.reset();
   }
   // Another volume: moved by copying.
   return MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+namespace {
+
+// The folder holds exactly the names, each once, and nothing else: no
+// folder, no link. Read on the handle, so it is the folder about to move.
+bool HoldsExactly(HANDLE folder, const std::vector<std::wstring>& names) {
+  std::set<std::wstring> expected;
+  for (const auto& name : names) expected.insert(FoldCase(name));
+  if (expected.size() != names.size()) return false;
+  size_t seen = 0;
+  std::vector<char> buffer(64 * 1024);
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(folder, kind, buffer.data(), DWORD(buffer.size()))) {
+    kind = FileIdBothDirectoryInfo;
+    for (size_t offset = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+      std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") {
+        if (entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+        if (!expected.count(FoldCase(name))) return false;
+        ++seen;
+      }
+      if (!entry->NextEntryOffset) break;
+      offset += entry->NextEntryOffset;
+    }
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES && seen == expected.size();
+}
+
+}  // namespace
+
+bool Journal::MoveFolderAside(const std::wstring& folder, const std::vector<std::wstring>& names,
+                              std::wstring& aside) {
+  if (!active() || names.empty()) return false;
+  std::wstring path = folder;
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  // Looked at by name first, as a held folder is: an open may follow a link
+  // the system shows only to a look by name.
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  unique_hfile handle(CreateFileW(path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return false;
+  FILE_BASIC_INFO info{};
+  if (!GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &info, sizeof info) ||
+      !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  if (!HoldsExactly(handle.get(), names)) return false;
+  aside = NextAside();
+  if (!Append(L'D', path, aside)) return false;
+  return RenameOnHandle(handle.get(), aside, false);
 }
 
 void Journal::KeepCopy(const std::wstring& path) {

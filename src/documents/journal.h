@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "action/unique_handle.h"
 
@@ -41,6 +42,11 @@ class Journal {
   // Instead of deleting a file: moves it aside. False when not journaling or
   // the move failed (the caller then deletes it as before).
   bool MoveAside(const std::wstring& path);
+  // Instead of deleting every file of a folder: moves the folder aside in
+  // one rename, when it holds exactly these files (whatever their case) and
+  // nothing else. False when not journaling or it does not, or the move
+  // failed: the caller then goes file by file. The folder's place aside.
+  bool MoveFolderAside(const std::wstring& folder, const std::vector<std::wstring>& names, std::wstring& aside);
   // Before a document is rewritten or deleted in place: keeps a copy.
   void KeepCopy(const std::wstring& path);
   // A folder the action created.

@@ -242,7 +242,7 @@ TEST(PruneFolderChain, RemovesOnlyEmptiedFoldersInside) {
   PinnedFolders pins;
   EnsureFolder(extraction + L"F\\G\\");
   ASSERT_EQ(L"", pins.Pin(extraction + L"F\\G\\"));
-  PruneFolderChain(extraction, L"F\\G\\", pins);
+  PruneFolderChains(extraction, {L"F\\G\\"}, pins);
   EXPECT_FALSE(PathExists(extraction + L"F\\"));
   EXPECT_TRUE(pins.Holds(extraction));
   pins.Clear();
