@@ -266,9 +266,9 @@ bool DeletePath(const std::wstring& path, bool clearReadOnly, bool recursive) {
         continue;
       }
       TextList files = ListFolder(folder, kListFiles, false);
+      // Deleting first: only a refused file is asked whether it is read-only.
       for (size_t j = files.size(); j-- > 0;) {
-        if (clearReadOnly) ClearReadOnly(files[j]);
-        DeleteFileW(files[j].c_str());
+        if (!DeleteFileW(files[j].c_str()) && clearReadOnly && ClearReadOnly(files[j])) DeleteFileW(files[j].c_str());
       }
       if (i > 0) RemoveDirectoryW(folder.c_str());
     }
