@@ -28,22 +28,30 @@ std::wstring WithOneTrailingBackslash(std::wstring path) {
 // The copy beside the pack document serves every later per-user
 // installation: it is written under another name and renamed only once
 // complete, so a copy cut off half-way is never taken for the cabinet.
-bool CacheCabinet(const CabinetEntry& cabinet) {
-  std::wstring partial = cabinet.cachePath + L".partial";
+bool CacheCabinet(const std::wstring& source, const std::wstring& cache) {
+  std::wstring partial = cache + L".partial";
   DeleteFileW(partial.c_str());
-  EnsureFolder(ParentFolder(cabinet.cachePath));
-  if (!CopyFileW(cabinet.sourcePath.c_str(), partial.c_str(), FALSE)) return false;
-  if (MoveFileExW(partial.c_str(), cabinet.cachePath.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  EnsureFolder(ParentFolder(cache));
+  if (!CopyFileW(source.c_str(), partial.c_str(), FALSE)) return false;
+  if (MoveFileExW(partial.c_str(), cache.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileW(partial.c_str());
   return false;
 }
 
 // The copy an earlier installation left is checked like any other place
-// the cabinet can come from; one with another digest is replaced.
+// the cabinet can come from; one with another digest is replaced. A split
+// set is copied whole: the extractor reads the continuing cabinets beside
+// the first.
 void ProvideCacheCopy(const CabinetEntry& cabinet) {
-  if (PathExists(cabinet.cachePath) && !MediaLocator::Instance().HasDigest(cabinet.cachePath, cabinet.digest))
-    DeletePath(cabinet.cachePath, true, false);
-  if (!PathExists(cabinet.cachePath)) CacheCabinet(cabinet);
+  auto provide = [](const std::wstring& source, const std::wstring& cache, const std::wstring& digest) {
+    if (PathExists(cache) && !MediaLocator::Instance().HasDigest(cache, digest)) DeletePath(cache, true, false);
+    if (!PathExists(cache)) CacheCabinet(source, cache);
+  };
+  provide(cabinet.sourcePath, cabinet.cachePath, cabinet.digest);
+  for (const auto& next : cabinet.continuing) {
+    provide(CombinePath(ParentFolder(cabinet.sourcePath), next.name),
+            CombinePath(ParentFolder(cabinet.cachePath), next.name), next.digest);
+  }
 }
 
 // Everything one call shares.

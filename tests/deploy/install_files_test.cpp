@@ -12,6 +12,7 @@
 #include "action/installer_session.h"
 #include "appindex/app_index.h"
 #include "cab_writer.h"
+#include "content_pack.h"
 #include "catalog/orvo_model.h"
 #include "deploy/cabinet_extractor.h"
 #include "deploy/deployment_state.h"
@@ -384,6 +385,41 @@ TEST_F(InstallFilesStep, DirectoryRulesPerUserExtractionAndCancel) {
   EXPECT_FALSE(Logged(L" => Installing Beta"));
   EXPECT_FALSE(FileExists(shared + L"Sub\\b.txt"));
   EXPECT_NE(std::wstring::npos, Log().find(L" => Elapsed time: 00:00:"));
+}
+
+// A split set is cached whole: another user's extraction from the cached
+// copy needs the continuing cabinet too.
+TEST_F(InstallFilesStep, ASplitSetIsCachedWhole) {
+  EnsureFolder(folder_ + L"media\\");
+  std::vector<cab::PackItem> items(2);
+  items[0].relativePath = "a.txt";
+  items[0].bytes.assign(3000, 'a');
+  items[1].relativePath = "Sub\\b.txt";
+  items[1].bytes.assign(3000, 'b');
+  cab::PackOptions options;
+  options.compression = cab::Compression::Stored();
+  options.set.maxCabinetSize = 2500;
+  cab::PackResult packed;
+  std::string error;
+  ASSERT_TRUE(cab::PackItems(ToNarrow(folder_ + L"media\\S.cab"), items, options, &packed, &error)) << error;
+  ASSERT_GE(packed.cabinets.size(), 2u);
+  std::wstring mine = folder_ + L"mine\\", theirs = folder_ + L"zz other\\Local\\";
+  ASSERT_TRUE(RecordProfile(L"zz other", folder_ + L"zz other\\"));
+  WriteIndex(L"", Entry(L"Directory", L"PU", folder_ + L"nobody\\", L"1"),
+             L"<User Name=\"" + user_ + L"\"><Directories>" + Entry(L"Directory", L"LocalAppDataFolder", mine) +
+                 Entry(L"Directory", L"PU", mine + L"pu\\", L"1") + L"</Directories></User>" +
+                 L"<User Name=\"zz other\"><Directories>" + Entry(L"Directory", L"LocalAppDataFolder", theirs) +
+                 Entry(L"Directory", L"PU", theirs + L"pu\\", L"1") + L"</Directories></User>");
+  Orvo& alpha = AddOrvo(L"Alpha", folder_ + L"media\\S.cab", {L"PU"});
+  for (size_t i = 1; i < packed.cabinets.size(); ++i)
+    alpha.cabinets[0]->continuing.push_back({LastPathComponent(ToWide(packed.cabinets[i])), L""});
+
+  Classify(IT_NEWINSTALL);
+  ASSERT_EQ(0u, InstallFiles(masterDocument_, catalog_));
+  for (const std::wstring& owner : {mine, theirs}) {
+    EXPECT_EQ(std::string(3000, 'a'), ReadFileBytes(owner + L"pu\\a.txt"));
+    EXPECT_EQ(std::string(3000, 'b'), ReadFileBytes(owner + L"pu\\Sub\\b.txt"));
+  }
 }
 
 }  // namespace

@@ -119,9 +119,6 @@ int Add(const Arguments& args) {
   }
   std::optional<orvo::cab::Compression> compression = orvo::cab::ParseCompression(args.method);
   if (!compression) return Usage("unknown method '" + args.method + "' (stored, mszip, lzx:15 to lzx:21)");
-  // A per-user installation copies only the listed cabinet to its cache
-  // and extracts from there: a continuing cabinet would be missing.
-  if (args.perUser && args.split) return Usage("--per-user content cannot be split into a cabinet set");
   PackSpec packSpec;
   packSpec.name = name;
   packSpec.directory = args.directory;

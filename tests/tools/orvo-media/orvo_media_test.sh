@@ -105,7 +105,6 @@ done < pairs.txt
 expect 0 check "$M"
 expect 2 check "$(tpath no_such_media)"
 expect 2 add "$M" Gamma "$(tpath beta)"
-expect 2 add "$M" Gamma "$(tpath beta)" --directory D --per-user --split 1000
 expect 2 add "$M" "a;b" "$(tpath beta)" --directory D
 expect 2 check --bogus "$M"
 expect 1 add "$M" Gamma "$(tpath no_such_folder)" --directory D
