@@ -161,7 +161,7 @@ bool RemovalRun::WalkExtraction(DomElement* extraction, bool& handled) {
     size_t f = files.size();
     while (finished && f-- > 0) finished = RemoveFile(files[f], folder, handled);
     // Cancelled: the files not reached yet stay, as they do file by file.
-    if (!finished && movedAside_ && MoveFileExW(aside.c_str(), folder.c_str(), 0) &&
+    if (!finished && movedAside_ && Journal::Active().MoveFolderBack(folder, aside) &&
         !RefusedForLink(folder, pins.Pin(folder))) {
       for (; f < files.size(); ++f) DeleteEntry(CombinePath(folder, names[f]));
     }

@@ -293,13 +293,18 @@ bool HoldsExactly(HANDLE folder, const std::vector<std::wstring>& names) {
   return GetLastError() == ERROR_NO_MORE_FILES && seen == expected.size();
 }
 
+// A folder's own name, as a rename takes it.
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
 }  // namespace
 
 bool Journal::MoveFolderAside(const std::wstring& folder, const std::vector<std::wstring>& names,
                               std::wstring& aside) {
   if (!active() || names.empty()) return false;
-  std::wstring path = folder;
-  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  std::wstring path = WithoutTrailingBackslash(folder);
   // Looked at by name first, as a held folder is: an open may follow a link
   // the system shows only to a look by name.
   DWORD attributes = GetFileAttributesW(path.c_str());
@@ -318,6 +323,10 @@ bool Journal::MoveFolderAside(const std::wstring& folder, const std::vector<std:
   aside = NextAside();
   if (!Append(L'D', path, aside)) return false;
   return RenameOnHandle(handle.get(), aside, false);
+}
+
+bool Journal::MoveFolderBack(const std::wstring& folder, const std::wstring& aside) {
+  return MoveFileExW(aside.c_str(), WithoutTrailingBackslash(folder).c_str(), 0) != 0;
 }
 
 void Journal::KeepCopy(const std::wstring& path) {

@@ -47,6 +47,9 @@ class Journal {
   // nothing else. False when not journaling or it does not, or the move
   // failed: the caller then goes file by file. The folder's place aside.
   bool MoveFolderAside(const std::wstring& folder, const std::vector<std::wstring>& names, std::wstring& aside);
+  // Puts such a folder back where it was (its journal entry then finds
+  // nothing aside).
+  bool MoveFolderBack(const std::wstring& folder, const std::wstring& aside);
   // Before a document is rewritten or deleted in place: keeps a copy.
   void KeepCopy(const std::wstring& path);
   // A folder the action created.
