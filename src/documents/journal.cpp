@@ -7,6 +7,7 @@
 #include "action/installer_session.h"
 #include "action/wformat.h"
 #include "documents/contained_path.h"
+#include "documents/linked_folders.h"
 #include "documents/paths.h"
 #include "documents/text_lists.h"
 
@@ -293,40 +294,28 @@ bool HoldsExactly(HANDLE folder, const std::vector<std::wstring>& names) {
   return GetLastError() == ERROR_NO_MORE_FILES && seen == expected.size();
 }
 
-// A folder's own name, as a rename takes it.
-std::wstring WithoutTrailingBackslash(std::wstring path) {
-  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
 }  // namespace
 
 bool Journal::MoveFolderAside(const std::wstring& folder, const std::vector<std::wstring>& names,
                               std::wstring& aside) {
   if (!active() || names.empty()) return false;
-  std::wstring path = WithoutTrailingBackslash(folder);
-  // Looked at by name first, as a held folder is: an open may follow a link
-  // the system shows only to a look by name.
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
-  unique_hfile handle(CreateFileW(path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle) return false;
-  FILE_BASIC_INFO info{};
-  if (!GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &info, sizeof info) ||
-      !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
-  if (!HoldsExactly(handle.get(), names)) return false;
+  // The folder's own name, as a rename takes it.
+  std::wstring path = folder;
+  StripTrailingBackslashes(path);
+  bool link = false;
+  unsigned long attributes = 0;
+  unique_hfile handle = OpenUnlinked(path, DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, link, attributes);
+  if (!handle || !(attributes & FILE_ATTRIBUTE_DIRECTORY) || !HoldsExactly(handle.get(), names)) return false;
   aside = NextAside();
   if (!Append(L'D', path, aside)) return false;
   return RenameOnHandle(handle.get(), aside, false);
 }
 
 bool Journal::MoveFolderBack(const std::wstring& folder, const std::wstring& aside) {
-  return MoveFileExW(aside.c_str(), WithoutTrailingBackslash(folder).c_str(), 0) != 0;
+  std::wstring path = folder;
+  StripTrailingBackslashes(path);
+  return MoveFileExW(aside.c_str(), path.c_str(), 0) != 0;
 }
 
 void Journal::KeepCopy(const std::wstring& path) {

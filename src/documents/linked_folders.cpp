@@ -65,6 +65,25 @@ std::wstring LinkOnTheWay(const std::wstring& path) {
   return std::wstring();
 }
 
+unique_hfile OpenUnlinked(const std::wstring& path, unsigned long access, unsigned long share, bool& link,
+                          unsigned long& attributes) {
+  link = false;
+  attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return unique_hfile();
+  link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (link) return unique_hfile();
+  unique_hfile handle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return handle;
+  // The basic record only: the full one also asks for the name, which
+  // costs a lookup of its own per folder.
+  FILE_BASIC_INFO info{};
+  if (GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &info, sizeof info)) attributes = info.FileAttributes;
+  link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (link) handle.reset();
+  return handle;
+}
+
 std::wstring PinnedFolders::Pin(const std::wstring& folder) {
   std::vector<std::wstring> components = ComponentPaths(folder);
   size_t i = 0;
@@ -72,23 +91,12 @@ std::wstring PinnedFolders::Pin(const std::wstring& folder) {
     std::wstring key = PathKey(components[i]);
     if (i < pins_.size() && pins_[i].key == key) continue;
     pins_.resize(i);
-    // Asked by path first: an open may follow a link the system shows only
-    // to a look by name.
-    DWORD attributes = GetFileAttributesW(components[i].c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return std::wstring();
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return components[i];
-    // The link itself, never its target, and asked again on the handle: a
-    // swap between the look and the open shows there.
-    unique_hfile handle(CreateFileW(components[i].c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+    bool link = false;
+    unsigned long attributes = 0;
+    unique_hfile handle = OpenUnlinked(components[i], FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, link,
+                                       attributes);
+    if (link) return components[i];
     if (!handle) return std::wstring();
-    // The basic record only: the full one also asks for the name, which
-    // costs a lookup of its own per folder.
-    FILE_BASIC_INFO info{};
-    if (!GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &info, sizeof info))
-      info.FileAttributes = GetFileAttributesW(components[i].c_str());
-    if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return components[i];
     pins_.push_back({key, std::move(handle)});
   }
   pins_.resize(std::min(pins_.size(), i));

@@ -15,6 +15,14 @@ namespace orvo {
 // exist yet end the walk: nothing below them exists either.
 std::wstring LinkOnTheWay(const std::wstring& path);
 
+// Opens the path itself, never a link's target: looked at by name first (an
+// open may follow a link the system shows only to a look by name), then on
+// the handle (a swap between the look and the open shows there). No handle
+// when nothing stands there, the open fails or it is a link (then `link` is
+// set); `attributes` are those read on the handle.
+unique_hfile OpenUnlinked(const std::wstring& path, unsigned long access, unsigned long share, bool& link,
+                          unsigned long& attributes);
+
 // Holds open each component of a folder, from below its volume root down,
 // once it was seen not to be a link. A held folder cannot be renamed or
 // replaced (it is open without delete sharing), so the files inside need
